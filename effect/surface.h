@@ -1,0 +1,18 @@
+// The pixel and surface types the shading code works on, free of the platform.
+#pragma once
+#include <cstdint>
+
+// Blue in bits 0-4, green in 5-9, red in 10-14; the effect always writes bit 15 clear.
+using Pixel555 = uint16_t;
+
+// A top-down surface of Pixel555 values. Row y starts at element y * stride:
+// the platform pads bitmap rows to 4 bytes, so an odd width has stride width + 1.
+struct PixelSurface {
+  int32_t width;
+  int32_t height;
+  int32_t stride;
+  Pixel555* pixels;
+};
+
+// Elements per row of a 16-bit bitmap row padded to 4 bytes; 0 when out of range.
+int32_t SurfaceStride(int32_t width);

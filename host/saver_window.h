@@ -1,0 +1,9 @@
+// The saver window: full screen or inside the host's preview pane.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+// Runs the saver in a window (full screen without parent, preview inside
+// parent) until the window is destroyed; the result is the exit code.
+int32_t RunSaverWindow(HWND parent);

@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Wine environment of one build tree: a private prefix, an X display and a warm
+# wineserver. Source it and call glmire_wine_up; or run it as
+#   wine-env.sh up|down <root>
+# GLMIRE_WINE_ROOT (or <root>) is the folder that holds the prefix, the lock and logs.
+# GLMIRE_DISPLAY=user keeps the caller's $DISPLAY; otherwise a private Xvfb is used.
+
+glmire_wine_vars() {
+  local root=${GLMIRE_WINE_ROOT:?GLMIRE_WINE_ROOT is not set}
+  export WINEPREFIX="$root/prefix"
+  export WINEARCH=win32
+  export WINEDEBUG=${WINEDEBUG:--all}
+  # No Mono/Gecko installers, no desktop menu entries.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+}
+
+# Prints the pid of the wineserver serving $WINEPREFIX, if one runs.
+glmire_server_pid() {
+  local pid
+  for pid in $(pgrep -x wineserver 2>/dev/null); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      echo "$pid"
+      return 0
+    fi
+  done
+  return 1
+}
+
+glmire_display_up() {
+  local root=$GLMIRE_WINE_ROOT lockfd=$1 n pid
+  if [ "${GLMIRE_DISPLAY:-}" = user ] && [ -n "${DISPLAY:-}" ]; then return 0; fi
+  if [ -f "$root/xvfb.pid" ] && [ -f "$root/display" ]; then
+    pid=$(cat "$root/xvfb.pid"); n=$(cat "$root/display")
+    if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ] && [ -S "/tmp/.X11-unix/X$n" ]; then
+      export DISPLAY=":$n"
+      return 0
+    fi
+  fi
+  for n in $(seq 91 250); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    setsid Xvfb ":$n" -screen 0 "${GLMIRE_SCREEN:-1024x768x24}" -nolisten tcp -noreset \
+      </dev/null >"$root/xvfb.log" 2>&1 {lockfd}>&- &
+    pid=$!
+    local i
+    for i in $(seq 100); do
+      [ -S "/tmp/.X11-unix/X$n" ] && break
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    if [ -S "/tmp/.X11-unix/X$n" ]; then
+      echo "$pid" >"$root/xvfb.pid"; echo "$n" >"$root/display"
+      export DISPLAY=":$n"
+      return 0
+    fi
+  done
+  echo "wine-env: could not start Xvfb (see $root/xvfb.log)" >&2
+  return 1
+}
+
+glmire_prefix_up() {
+  local root=$GLMIRE_WINE_ROOT lockfd=$1
+  [ -f "$WINEPREFIX/.glmire-ready" ] && return 0
+  wineserver -k >/dev/null 2>&1 {lockfd}>&-
+  rm -rf "$WINEPREFIX"
+  # Wine writes the registry lazily; wait for the server before the prefix counts as made.
+  wineboot -i </dev/null >"$root/wineboot.log" 2>&1 {lockfd}>&- || true
+  # No crash dialog that would leave a test waiting on a click.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    </dev/null >>"$root/wineboot.log" 2>&1 {lockfd}>&-
+  wineserver -w {lockfd}>&-
+  [ -f "$WINEPREFIX/system.reg" ] || { echo "wine-env: wineboot failed (see $root/wineboot.log)" >&2; return 1; }
+  touch "$WINEPREFIX/.glmire-ready"
+}
+
+# Starts wineserver and Wine's background services with their output away from
+# the caller's pipes; a service that inherits a test's stdout keeps CTest waiting.
+glmire_server_up() {
+  local lockfd=$1
+  glmire_server_pid >/dev/null && return 0
+  wineserver -p60 </dev/null >/dev/null 2>&1 {lockfd}>&-
+  wine cmd /c exit </dev/null >/dev/null 2>&1 {lockfd}>&-
+}
+
+glmire_wine_up() {
+  glmire_wine_vars
+  local root=$GLMIRE_WINE_ROOT lockfd
+  mkdir -p "$root"
+  exec {lockfd}>"$root/lock"
+  flock "$lockfd"
+  local rc=0
+  glmire_display_up "$lockfd" && glmire_prefix_up "$lockfd" && glmire_server_up "$lockfd" || rc=1
+  exec {lockfd}>&-
+  return $rc
+}
+
+glmire_wine_down() {
+  glmire_wine_vars
+  local root=$GLMIRE_WINE_ROOT pid
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -f "$root/xvfb.pid" ]; then
+    pid=$(cat "$root/xvfb.pid")
+    [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ] && kill "$pid" 2>/dev/null
+    rm -f "$root/xvfb.pid" "$root/display"
+  fi
+  return 0
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  set -eu
+  [ $# -ge 2 ] && export GLMIRE_WINE_ROOT=$2
+  case "${1:-}" in
+    up) glmire_wine_up && echo "DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX" ;;
+    down) glmire_wine_down ;;
+    *) echo "usage: wine-env.sh up|down <root>" >&2; exit 2 ;;
+  esac
+fi
