@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "effect/rect.h"
+
 // Blue in bits 0-4, green in 5-9, red in 10-14; the effect always writes bit 15 clear.
 using Pixel555 = uint16_t;
 
@@ -16,3 +18,13 @@ struct PixelSurface {
 
 // Elements per row of a 16-bit bitmap row padded to 4 bytes; 0 when out of range.
 int32_t SurfaceStride(int32_t width);
+
+// Bytes of a surface of that size with padded rows; 0 when it cannot be
+// addressed with 32-bit signed offsets.
+int32_t SurfaceByteCount(int32_t width, int32_t height);
+
+// Copies rect (inside the surface) to / from buffer, whose rows follow one
+// another with no gaps: (right - left) x (bottom - top) elements. An empty
+// rect copies nothing.
+void SaveSurfaceRect(const PixelSurface* surface, Rect rect, Pixel555* buffer);
+void RestoreSurfaceRect(PixelSurface* surface, Rect rect, const Pixel555* buffer);

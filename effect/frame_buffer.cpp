@@ -1,0 +1,87 @@
+#include "effect/frame_buffer.h"
+
+#include <cstddef>
+
+int32_t CreateFrameBuffer(FrameBuffer* frame, int32_t width, int32_t height) {
+  // Sizes whose padded rows cannot be addressed are refused before GDI sees them.
+  if (SurfaceByteCount(width, height) == 0) return -1;
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = -height;  // top-down: row 0 is the top row
+  header.biPlanes = 1;
+  header.biBitCount = 16;     // uncompressed 16-bit is 5-5-5
+  header.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(&header),
+                                    DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!bitmap) return -1;
+  if (!bits) {
+    DeleteObject(bitmap);
+    return -1;
+  }
+  frame->header = header;
+  frame->bitmap = bitmap;
+  frame->pixels = static_cast<Pixel555*>(bits);
+  return 0;
+}
+
+BOOL DestroyFrameBuffer(FrameBuffer* frame) {
+  const BOOL deleted = frame->bitmap ? DeleteObject(frame->bitmap) : FALSE;
+  *frame = FrameBuffer{};
+  return deleted;
+}
+
+int32_t CaptureScreen(FrameBuffer* frame) {
+  const int32_t width = GetSystemMetrics(SM_CXSCREEN);
+  const int32_t height = GetSystemMetrics(SM_CYSCREEN);
+  if (CreateFrameBuffer(frame, width, height) != 0) return -1;
+  HWND desktop = GetDesktopWindow();
+  HDC screen = GetWindowDC(desktop);
+  int32_t result = -1;
+  HDC memory = screen ? CreateCompatibleDC(screen) : nullptr;
+  if (memory) {
+    HGDIOBJ previous = SelectObject(memory, frame->bitmap);
+    // GDI converts the display's pixels to 5-5-5 during the copy.
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    result = 0;
+  } else {
+    DestroyFrameBuffer(frame);
+  }
+  if (screen) ReleaseDC(desktop, screen);
+  return result;
+}
+
+PixelSurface FrameSurface(const FrameBuffer* frame) {
+  const int32_t width = frame->header.biWidth;
+  return PixelSurface{width, -frame->header.biHeight, SurfaceStride(width), frame->pixels};
+}
+
+void SaveRect(const FrameBuffer* frame, Rect rect, Pixel555* buffer) {
+  const PixelSurface surface = FrameSurface(frame);
+  SaveSurfaceRect(&surface, rect, buffer);
+}
+
+void RestoreRect(FrameBuffer* frame, Rect rect, const Pixel555* buffer) {
+  PixelSurface surface = FrameSurface(frame);
+  RestoreSurfaceRect(&surface, rect, buffer);
+}
+
+int32_t PresentRect(const FrameBuffer* frame, HDC dc, Rect rect, int32_t srcX, int32_t srcY) {
+  const int32_t w = rect.right - rect.left;
+  const int32_t h = rect.bottom - rect.top;
+  if (w <= 0 || h <= 0) return 0;
+  // The rows srcY ... srcY + h - 1 are handed over as an image of their own,
+  // drawn whole. For a part of a top-down image the platforms disagree on
+  // where the source's y counts from (Wine reads from the top when the part
+  // reaches the bottom row, so a patch in the bottom-left corner would show
+  // the top of the screen); for a whole image every reading is the same.
+  BITMAPINFOHEADER rows = frame->header;
+  rows.biHeight = -h;
+  const Pixel555* first = frame->pixels + static_cast<size_t>(srcY) * SurfaceStride(frame->header.biWidth);
+  StretchDIBits(dc, rect.left, rect.top, w, h, srcX, 0, w, h, first, reinterpret_cast<const BITMAPINFO*>(&rows),
+                DIB_RGB_COLORS, SRCCOPY);
+  return 0;
+}

@@ -1,0 +1,123 @@
+#include "effect/shade_map_format.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+constexpr int32_t kMinSide = 4;
+constexpr int32_t kMaxSide = 65535;
+constexpr uint8_t kUnsuppliedGray = 128;  // leaves the screen as it is
+constexpr char kMapName[] = "glmire.bmp";
+
+uint32_t U16(const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8); }
+uint32_t U32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+int32_t CheckShadeMapHeader(const uint8_t* bytes, uint32_t count, ShadeMapLayout* layout) {
+  if (count < kShadeMapHeaderBytes) return -1;
+  if (U16(bytes + 0) != 0x4D42u) return -1;  // "BM"
+  if (U16(bytes + 26) != 1) return -1;        // planes
+  if (U16(bytes + 28) != 8) return -1;        // bits per pixel
+  if (U32(bytes + 30) != 0) return -1;        // compression
+  uint32_t colours = U32(bytes + 46);
+  if (colours > kShadeMapPaletteEntries) return -1;
+  if (colours == 0) colours = kShadeMapPaletteEntries;
+
+  // Read as unsigned and narrowed with care: the magnitude of the most negative
+  // height does not exist as a 32-bit value.
+  const uint32_t rawWidth = U32(bytes + 18);
+  const uint32_t rawHeight = U32(bytes + 22);
+  const bool bottomUp = rawHeight < 0x80000000u;
+  const uint32_t magnitude = bottomUp ? rawHeight : 0u - rawHeight;
+  if (rawWidth < static_cast<uint32_t>(kMinSide) || rawWidth > static_cast<uint32_t>(kMaxSide) ||
+      rawWidth % 4 != 0)
+    return -1;
+  if (magnitude < static_cast<uint32_t>(kMinSide) || magnitude > static_cast<uint32_t>(kMaxSide))
+    return -1;
+
+  layout->width = static_cast<int32_t>(rawWidth);
+  layout->height = static_cast<int32_t>(magnitude);
+  layout->bottomUp = bottomUp;
+  layout->colours = colours;
+  layout->pixelsAt = U32(bytes + 10);
+  return 0;
+}
+
+int32_t ShadeMapByteCount(const ShadeMapLayout* layout) {
+  const int64_t bytes = static_cast<int64_t>(layout->width) * layout->height;
+  return bytes > INT32_MAX ? -1 : static_cast<int32_t>(bytes);
+}
+
+int32_t ShadeMapRowFor(const ShadeMapLayout* layout, int32_t index) {
+  return layout->bottomUp ? layout->height - 1 - index : index;
+}
+
+void FillShadeMapPalette(uint8_t* palette, const uint8_t* fileEntries, uint32_t colours) {
+  std::memcpy(palette, fileEntries, static_cast<size_t>(colours) * 4);
+  for (uint32_t i = colours; i < kShadeMapPaletteEntries; ++i) {
+    uint8_t* entry = palette + i * 4;
+    entry[0] = entry[1] = entry[2] = kUnsuppliedGray;
+    entry[3] = 0;
+  }
+}
+
+int32_t ReadShadeMap(ShadeMap* map, uint8_t* palette, const ShadeMapSource* source) {
+  *map = ShadeMap{};
+  uint8_t header[kShadeMapHeaderBytes];
+  ShadeMapLayout layout;
+  const uint32_t got = source->read(source->context, header, sizeof header);
+  if (CheckShadeMapHeader(header, got, &layout) != 0) return -1;
+
+  // The palette is read even when the caller wants none, so that a file too
+  // short for its own palette is refused the same way either way.
+  uint8_t entries[kShadeMapPaletteEntries * 4];
+  const uint32_t paletteBytes = layout.colours * 4;
+  if (source->read(source->context, entries, paletteBytes) != paletteBytes) return -1;
+  if (palette) FillShadeMapPalette(palette, entries, layout.colours);
+  const int32_t failure = palette ? -2 : -1;
+
+  const int32_t bytes = ShadeMapByteCount(&layout);
+  if (bytes < 0) return failure;
+  auto* pixels = static_cast<uint8_t*>(source->take(source->context, bytes));
+  if (!pixels) return failure;
+  map->width = layout.width;
+  map->height = layout.height;
+  map->pixels = pixels;
+
+  // Rows the file does not supply keep the block's zeros; an offset the file
+  // cannot reach supplies none.
+  if (source->seek(source->context, layout.pixelsAt) != 0) return 0;
+  const uint32_t rowBytes = static_cast<uint32_t>(layout.width);
+  for (int32_t i = 0; i < layout.height; ++i) {
+    uint8_t* row = pixels + static_cast<size_t>(ShadeMapRowFor(&layout, i)) * rowBytes;
+    if (source->read(source->context, row, rowBytes) != rowBytes) break;
+  }
+  return 0;
+}
+
+uint8_t GrayLevel(const uint8_t* entry) {
+  return static_cast<uint8_t>((entry[0] + entry[1] + entry[2]) / 3);
+}
+
+void GrayPalette(ShadeMap* map, const uint8_t* palette) {
+  if (!map->pixels) return;
+  uint8_t gray[kShadeMapPaletteEntries];
+  for (uint32_t i = 0; i < kShadeMapPaletteEntries; ++i) gray[i] = GrayLevel(palette + i * 4);
+  uint8_t* p = map->pixels;
+  uint8_t* const end = p + static_cast<size_t>(map->width) * static_cast<size_t>(map->height);
+  for (; p != end; ++p) *p = gray[*p];
+}
+
+int32_t FormShadeMapPath(char* path, uint32_t length, uint32_t capacity) {
+  if (capacity == 0 || length >= capacity - 1) return -1;
+  uint32_t cut = length;
+  while (cut > 0 && path[cut - 1] != '\\') --cut;
+  if (sizeof kMapName > capacity - cut) return -1;
+  std::memcpy(path + cut, kMapName, sizeof kMapName);
+  return 0;
+}

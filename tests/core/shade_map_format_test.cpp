@@ -1,0 +1,232 @@
+#include "effect/shade_map_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/map_bytes.h"
+
+namespace {
+
+struct Loaded {
+  int32_t result;
+  ShadeMap map;
+  uint8_t palette[1024];
+};
+
+Loaded Load(MemorySource& file, bool withPalette = true) {
+  Loaded l;
+  std::memset(l.palette, 0xA5, sizeof l.palette);
+  l.map = ShadeMap{7, 7, reinterpret_cast<uint8_t*>(&l)};  // must come back zeroed on failure
+  const ShadeMapSource source = file.source();
+  l.result = ReadShadeMap(&l.map, withPalette ? l.palette : nullptr, &source);
+  return l;
+}
+
+std::vector<uint8_t> ReadFixture(const char* name) {
+  std::vector<uint8_t> bytes;
+  std::FILE* f = std::fopen(FixtureMapPath(name).c_str(), "rb");
+  if (!f) return bytes;
+  uint8_t buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+  std::fclose(f);
+  return bytes;
+}
+
+TEST(ShadeMapHeader, EachRuleRefusesWithNothingTaken) {
+  struct Case { const char* what; std::function<void(BmpShape&)> change; int32_t expected; };
+  const Case cases[] = {
+      {"4x4 with colours 0", [](BmpShape& s) { s.width = 4; s.height = 4; }, 0},
+      {"largest height", [](BmpShape& s) { s.width = 4; s.height = -65535; }, 0},
+      {"not BM", [](BmpShape& s) { s.type = 0x4142; }, -1},
+      {"two planes", [](BmpShape& s) { s.planes = 2; }, -1},
+      {"4-bit", [](BmpShape& s) { s.bits = 4; }, -1},
+      {"24-bit", [](BmpShape& s) { s.bits = 24; }, -1},
+      {"run-length", [](BmpShape& s) { s.compression = 1; }, -1},
+      {"257 colours", [](BmpShape& s) { s.colours = 257; }, -1},
+      {"width 6", [](BmpShape& s) { s.width = 6; }, -1},
+      {"width 3", [](BmpShape& s) { s.width = 3; }, -1},
+      {"width 0", [](BmpShape& s) { s.width = 0; }, -1},
+      {"width -8", [](BmpShape& s) { s.width = -8; }, -1},
+      {"width 65536", [](BmpShape& s) { s.width = 65536; }, -1},
+      {"height 3", [](BmpShape& s) { s.height = 3; }, -1},
+      {"height -3", [](BmpShape& s) { s.height = -3; }, -1},
+      {"height 65536", [](BmpShape& s) { s.height = 65536; }, -1},
+      {"height -65536", [](BmpShape& s) { s.height = -65536; }, -1},
+      {"most negative height", [](BmpShape& s) { s.height = INT32_MIN; }, -1},
+  };
+  for (const Case& k : cases) {
+    BmpShape shape;
+    k.change(shape);
+    MemorySource file(MakeBmp(shape));
+    Loaded l = Load(file);
+    EXPECT_EQ(l.result, k.expected) << k.what;
+    EXPECT_EQ(file.takes, k.expected == 0 ? 1 : 0) << k.what;
+    if (k.expected != 0) {
+      EXPECT_EQ(l.map.pixels, nullptr) << k.what;
+    }
+  }
+}
+
+TEST(ShadeMapHeader, ShortFilesAreRefusedBeforeAnythingIsTaken) {
+  BmpShape shape;
+  shape.colours = 16;
+  const std::vector<uint8_t> whole = MakeBmp(shape);
+  for (size_t keep : {size_t{0}, size_t{13}, size_t{53}, size_t{54}, size_t{54 + 63}}) {
+    for (bool withPalette : {true, false}) {
+      MemorySource file(std::vector<uint8_t>(whole.begin(), whole.begin() + keep));
+      Loaded l = Load(file, withPalette);
+      EXPECT_EQ(l.result, -1) << keep;
+      EXPECT_EQ(file.takes, 0) << keep;
+      EXPECT_EQ(l.map.pixels, nullptr);
+    }
+  }
+}
+
+TEST(ShadeMapHeader, NoMemoryIsMinusTwoOnlyWithAPalette) {
+  struct Case { int32_t width, height, takeLimit; int takes; };
+  const Case cases[] = {
+      {8, 4, 0, 1},              // the platform refuses
+      {65532, 65535, INT32_MAX, 0},  // more than one block can be: never asked for
+      {65532, -32771, INT32_MAX, 0},   // just past the largest block size
+  };
+  for (const Case& k : cases)
+    for (bool withPalette : {true, false}) {
+      BmpShape shape;
+      shape.width = k.width;
+      shape.height = k.height;
+      MemorySource file(MakeBmp(shape));
+      file.takeLimit = k.takeLimit;
+      Loaded l = Load(file, withPalette);
+      EXPECT_EQ(l.result, withPalette ? -2 : -1) << k.width << "x" << k.height;
+      EXPECT_EQ(file.takes, k.takes);
+      EXPECT_EQ(l.map.width, 0);
+      EXPECT_EQ(l.map.pixels, nullptr);
+    }
+}
+
+TEST(ShadeMapLoad, BothRowOrdersGiveTheSamePictureOneReadPerRow) {
+  for (int32_t height : {5, -5}) {
+    BmpShape shape;
+    shape.width = 12;
+    shape.height = height;
+    MemorySource file(MakeBmp(shape));
+    Loaded l = Load(file);
+    ASSERT_EQ(l.result, 0);
+    EXPECT_EQ(l.map.width, 12);
+    EXPECT_EQ(l.map.height, 5);
+    EXPECT_EQ(file.reads, 2 + 5);  // headers, palette, then one per row
+    for (int32_t y = 0; y < 5; ++y)
+      for (int32_t x = 0; x < 12; ++x)
+        ASSERT_EQ(l.map.pixels[y * 12 + x], PictureIndex(x, y)) << height << " " << x << "," << y;
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint8_t e[4];
+      PaletteEntry(i, e);
+      ASSERT_EQ(0, std::memcmp(l.palette + i * 4, e, 4)) << i;
+    }
+  }
+}
+
+TEST(ShadeMapLoad, UnsuppliedPaletteEntriesAndRowsAreNeutralOrZero) {
+  BmpShape shape;
+  shape.width = 8;
+  shape.height = -4;
+  shape.colours = 2;
+  std::vector<uint8_t> bytes = MakeBmp(shape);
+  bytes.resize(bytes.size() - 8 - 5);  // row 2 is cut after 3 bytes, row 3 is missing
+  MemorySource file(bytes);
+  Loaded l = Load(file);
+  ASSERT_EQ(l.result, 0);
+  for (uint32_t i = 2; i < 256; ++i) {
+    const uint8_t neutral[4] = {128, 128, 128, 0};
+    ASSERT_EQ(0, std::memcmp(l.palette + i * 4, neutral, 4)) << i;
+  }
+  for (int32_t x = 0; x < 8; ++x) {
+    EXPECT_EQ(l.map.pixels[8 + x], PictureIndex(x, 1));
+    EXPECT_EQ(l.map.pixels[16 + x], x < 3 ? PictureIndex(x, 2) : 0) << x;
+    EXPECT_EQ(l.map.pixels[24 + x], 0);
+  }
+
+  // Pixels said to start past the end: a loaded map of zeros.
+  shape.pixelsAt = 1 << 20;
+  std::vector<uint8_t> headerOnly = MakeBmp(shape);
+  headerOnly.resize(54 + 2 * 4);
+  MemorySource far(headerOnly);
+  Loaded f = Load(far);
+  ASSERT_EQ(f.result, 0);
+  for (int32_t i = 0; i < 32; ++i) ASSERT_EQ(f.map.pixels[i], 0);
+}
+
+TEST(ShadeMapGray, PaletteEntriesAverageTheirChannels) {
+  struct Case { uint8_t b, g, r, gray; };
+  const Case cases[] = {{10, 20, 30, 20}, {255, 255, 254, 254}, {1, 1, 0, 0},
+                        {255, 255, 255, 255}, {0, 0, 0, 0}, {128, 128, 128, 128}};
+  uint8_t palette[1024] = {};
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const uint8_t entry[4] = {cases[i].b, cases[i].g, cases[i].r, 99};
+    EXPECT_EQ(GrayLevel(entry), cases[i].gray) << i;
+    std::memcpy(palette + i * 4, entry, 4);
+  }
+  uint8_t bytes[8] = {0, 1, 2, 3, 4, 5, 200, 2};
+  ShadeMap map{4, 2, bytes};
+  GrayPalette(&map, palette);
+  const uint8_t expected[8] = {20, 254, 0, 255, 0, 128, 0, 0};
+  EXPECT_EQ(0, std::memcmp(bytes, expected, 8));
+}
+
+// Files that ImageMagick and Pillow wrote, both row orders.
+TEST(ShadeMapForeign, OtherProgramsMapsLoadAsThePictureTheyHold) {
+  for (const char* name : {"magick-bottom-up.bmp", "magick-top-down.bmp", "pillow-bottom-up.bmp",
+                           "pillow-top-down.bmp"}) {
+    MemorySource file(ReadFixture(name));
+    ASSERT_FALSE(file.bytes.empty()) << name;
+    Loaded l = Load(file);
+    ASSERT_EQ(l.result, 0) << name;
+    ASSERT_EQ(l.map.width, ForeignPicture::kWidth);
+    ASSERT_EQ(l.map.height, ForeignPicture::kHeight);
+    GrayPalette(&l.map, l.palette);
+    for (int32_t y = 0; y < l.map.height; ++y)
+      for (int32_t x = 0; x < l.map.width; ++x)
+        ASSERT_EQ(l.map.pixels[y * l.map.width + x], ForeignPicture::Gray(x, y))
+            << name << " " << x << "," << y;
+    EXPECT_EQ(l.map.pixels[0], 20);
+    EXPECT_EQ(l.map.pixels[1], 254);
+    EXPECT_EQ(l.map.pixels[2], 0);
+  }
+  for (const char* name : {"magick-rle8.bmp", "magick-24bit.bmp", "magick-4bit.bmp"}) {
+    MemorySource file(ReadFixture(name));
+    ASSERT_FALSE(file.bytes.empty()) << name;
+    EXPECT_EQ(Load(file).result, -1) << name;
+    EXPECT_EQ(file.takes, 0);
+  }
+}
+
+TEST(ShadeMapPathForm, CutsAfterTheLastBackslash) {
+  struct Case { const char* module; uint32_t capacity; int32_t result; const char* path; };
+  const Case cases[] = {
+      {"C:\\Windows\\System\\glmire.scr", 64, 0, "C:\\Windows\\System\\glmire.bmp"},
+      {"C:\\a.scr", 64, 0, "C:\\glmire.bmp"},
+      {"glmire.scr", 64, 0, "glmire.bmp"},
+      {"C:\\dir\\", 64, 0, "C:\\dir\\glmire.bmp"},
+      {"C:\\d\\x.scr", 16, 0, "C:\\d\\glmire.bmp"},  // exactly fits with its terminator
+      {"C:\\d\\x.scr", 15, -1, nullptr},
+      {"C:\\d\\abcdefgh", 14, -1, nullptr},           // the module path itself may be cut short
+      {"", 1, -1, nullptr},
+  };
+  for (const Case& k : cases) {
+    std::vector<char> path(k.capacity + 8, '#');
+    std::strcpy(path.data(), k.module);
+    const uint32_t length = static_cast<uint32_t>(std::strlen(k.module));
+    EXPECT_EQ(FormShadeMapPath(path.data(), length, k.capacity), k.result) << k.module;
+    if (k.path) {
+      EXPECT_STREQ(path.data(), k.path);
+    }
+    EXPECT_EQ(path[k.capacity], '#') << k.module;
+  }
+}
+
+}  // namespace

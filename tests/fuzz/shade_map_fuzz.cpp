@@ -1,0 +1,116 @@
+// libFuzzer target: the shade map reader on arbitrary bytes, fed from memory,
+// once with a palette area and once without. Besides the sanitizers' own
+// checks it holds every result to what the bytes say: which block is taken
+// and kept, where each stored row lands, what unsupplied rows and palette
+// entries read as, and that the two calls agree. The same input also drives
+// the map path forming on a buffer of exactly its capacity.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "effect/shade_map_format.h"
+#include "tests/support/map_bytes.h"
+
+namespace {
+
+// Keeps runs fast; a larger map takes the no-memory path, which is fuzzed too.
+constexpr int32_t kTakeLimit = 4 << 20;
+
+void Require(bool condition) {
+  if (!condition) std::abort();
+}
+
+uint32_t U16(const uint8_t* p) { return p[0] | p[1] << 8u; }
+uint32_t U32(const uint8_t* p) { return U16(p) | U16(p + 2) << 16u; }
+
+// The format's rules written out again, independently, as the oracle.
+struct Expected {
+  bool accepted;
+  int64_t width, height;
+  bool bottomUp;
+  uint32_t colours, pixelsAt;
+};
+Expected Judge(const uint8_t* d, size_t size) {
+  Expected e{};
+  if (size < 54 || U16(d) != 0x4D42 || U16(d + 26) != 1 || U16(d + 28) != 8 || U32(d + 30) != 0 ||
+      U32(d + 46) > 256)
+    return e;
+  e.width = static_cast<int32_t>(U32(d + 18));
+  const int64_t height = static_cast<int32_t>(U32(d + 22));
+  e.bottomUp = height > 0;
+  e.height = height < 0 ? -height : height;
+  e.colours = U32(d + 46) ? U32(d + 46) : 256;
+  e.pixelsAt = U32(d + 10);
+  e.accepted = e.width >= 4 && e.width <= 65535 && e.width % 4 == 0 && e.height >= 4 &&
+               e.height <= 65535 && size >= 54 + e.colours * 4;
+  return e;
+}
+
+int32_t LoadAndCheck(const uint8_t* data, size_t size, bool withPalette) {
+  MemorySource file(data, size);
+  file.takeLimit = kTakeLimit;
+  uint8_t palette[1024 + 16];
+  std::memset(palette, 0xA5, sizeof palette);
+  ShadeMap map{-1, -1, palette};
+  const ShadeMapSource source = file.source();
+  const int32_t result = ReadShadeMap(&map, withPalette ? palette : nullptr, &source);
+  Require(std::memcmp(palette + 1024, "\xA5\xA5\xA5\xA5", 4) == 0);
+
+  const Expected e = Judge(data, size);
+  const int32_t noMemory = withPalette ? -2 : -1;
+  Require(result == (!e.accepted ? -1 : e.width * e.height > kTakeLimit ? noMemory : 0));
+  if (result != 0) {
+    Require(map.width == 0 && map.height == 0 && map.pixels == nullptr);
+    Require(file.blocks.empty());
+    return result;
+  }
+  Require(map.width == e.width && map.height == e.height);
+  Require(file.blocks.size() == 1 && map.pixels == file.blocks[0]);
+
+  // Stored row i holds the file's bytes from pixelsAt + i * width; whatever
+  // lies past the end of the file reads as zero.
+  const uint64_t w = static_cast<uint64_t>(map.width);
+  for (int64_t i = 0; i < e.height; ++i) {
+    const uint8_t* row = map.pixels + (e.bottomUp ? e.height - 1 - i : i) * w;
+    const uint64_t at = e.pixelsAt + i * w;
+    for (uint64_t j = 0; j < w; ++j) Require(row[j] == (at + j < size ? data[at + j] : 0));
+  }
+  if (withPalette) {
+    Require(std::memcmp(palette, data + 54, e.colours * 4) == 0);
+    for (uint32_t i = e.colours; i < 256; ++i)
+      Require(std::memcmp(palette + i * 4, "\x80\x80\x80\x00", 4) == 0);
+    std::vector<uint8_t> before(map.pixels, map.pixels + w * static_cast<uint64_t>(map.height));
+    GrayPalette(&map, palette);
+    for (size_t k = 0; k < before.size(); ++k) {
+      const uint8_t* entry = palette + before[k] * 4;
+      Require(map.pixels[k] == (entry[0] + entry[1] + entry[2]) / 3);
+    }
+  }
+  return result;
+}
+
+void FormPathAndCheck(const uint8_t* data, size_t size) {
+  if (size == 0) return;
+  const uint32_t capacity = data[0];
+  const char* module = reinterpret_cast<const char*>(data + 1);
+  uint32_t length = 0;
+  while (length < size - 1 && length < capacity && module[length] != '\0') ++length;
+  std::vector<char> path(module, module + length);  // exactly capacity bytes: ASan sees overruns
+  path.resize(capacity);
+  if (FormShadeMapPath(path.data(), length, capacity) != 0) return;
+  const size_t formed = std::strlen(path.data());
+  Require(formed < capacity && formed >= 10);
+  Require(std::memcmp(path.data() + formed - 10, "glmire.bmp", 10) == 0);
+  Require(std::memcmp(path.data(), module, formed - 10) == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const int32_t with = LoadAndCheck(data, size, true);
+  const int32_t without = LoadAndCheck(data, size, false);
+  Require(with == without || (with == -2 && without == -1));
+  FormPathAndCheck(data, size);
+  return 0;
+}

@@ -1,0 +1,240 @@
+#include "effect/frame_buffer.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// A pixel that names its own place, so any shift, shear or flip shows.
+Pixel555 Marker(int32_t x, int32_t y) { return static_cast<Pixel555>((y & 31) << 10 | (x & 1023)); }
+
+void Fill(FrameBuffer* frame) {
+  const PixelSurface s = FrameSurface(frame);
+  for (int32_t y = 0; y < s.height; ++y)
+    for (int32_t x = 0; x < s.width; ++x) s.pixels[y * s.stride + x] = Marker(x, y);
+}
+
+// A 16-bit top-down bitmap to draw into, read back through GetDIBits.
+struct Target {
+  int32_t width, height;
+  HDC dc;
+  HBITMAP bitmap;
+  HGDIOBJ previous;
+  BITMAPINFOHEADER header;
+  Target(int32_t w, int32_t h) : width(w), height(h) {
+    header = BITMAPINFOHEADER{sizeof header, w, -h, 1, 16, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    bitmap = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits,
+                              nullptr, 0);
+    dc = CreateCompatibleDC(nullptr);
+    previous = SelectObject(dc, bitmap);
+  }
+  ~Target() {
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    DeleteObject(bitmap);
+  }
+  // Row y is at y * stride; the padding is dropped.
+  std::vector<Pixel555> ReadBack() {
+    GdiFlush();
+    SelectObject(dc, previous);  // GetDIBits wants the bitmap out of any context
+    const int32_t stride = SurfaceStride(width);
+    std::vector<Pixel555> rows(static_cast<size_t>(stride) * height);
+    BITMAPINFOHEADER h = header;
+    EXPECT_EQ(GetDIBits(dc, bitmap, 0, static_cast<UINT>(height), rows.data(),
+                        reinterpret_cast<BITMAPINFO*>(&h), DIB_RGB_COLORS),
+              height);
+    SelectObject(dc, bitmap);
+    std::vector<Pixel555> packed;
+    for (int32_t y = 0; y < height; ++y)
+      packed.insert(packed.end(), rows.begin() + y * stride, rows.begin() + y * stride + width);
+    return packed;
+  }
+};
+
+TEST(FrameBuffer, CreateDescribesATopDown555SectionAndDestroyEmptiesIt) {
+  FrameBuffer frame{};
+  ASSERT_EQ(CreateFrameBuffer(&frame, 101, 37), 0);
+  EXPECT_EQ(frame.header.biSize, 40u);
+  EXPECT_EQ(frame.header.biWidth, 101);
+  EXPECT_EQ(frame.header.biHeight, -37);
+  EXPECT_EQ(frame.header.biBitCount, 16);
+  EXPECT_EQ(frame.header.biCompression, static_cast<DWORD>(BI_RGB));
+  ASSERT_NE(frame.bitmap, nullptr);
+  ASSERT_NE(frame.pixels, nullptr);
+  const PixelSurface s = FrameSurface(&frame);
+  EXPECT_EQ(s.width, 101);
+  EXPECT_EQ(s.height, 37);
+  EXPECT_EQ(s.stride, 102);
+  DIBSECTION dib;
+  ASSERT_EQ(GetObjectA(frame.bitmap, sizeof dib, &dib), static_cast<int>(sizeof dib));
+  EXPECT_EQ(dib.dsBm.bmWidthBytes, s.stride * 2) << "rows are addressed at the platform's stride";
+
+  EXPECT_NE(DestroyFrameBuffer(&frame), FALSE);
+  EXPECT_EQ(frame.bitmap, nullptr);
+  EXPECT_EQ(frame.pixels, nullptr);
+  EXPECT_EQ(frame.header.biWidth, 0);
+  EXPECT_EQ(DestroyFrameBuffer(&frame), FALSE);
+
+  for (auto size : {std::pair<int32_t, int32_t>{0, 10}, {10, 0}, {-4, 10}, {65536, 65536}}) {
+    FrameBuffer untouched{};
+    untouched.header.biWidth = 77;
+    EXPECT_EQ(CreateFrameBuffer(&untouched, size.first, size.second), -1);
+    EXPECT_EQ(untouched.header.biWidth, 77);
+    EXPECT_EQ(untouched.bitmap, nullptr);
+  }
+}
+
+// Every frame row at the platform's padded stride: odd widths draw exactly.
+TEST(FrameBuffer, PresentingTheWholeFrameDrawsItUpright) {
+  for (int32_t width : {1023, 1024, 101}) {
+    const int32_t height = 9;
+    FrameBuffer frame{};
+    ASSERT_EQ(CreateFrameBuffer(&frame, width, height), 0);
+    Fill(&frame);
+    Target target(width, height);
+    EXPECT_EQ(PresentRect(&frame, target.dc, Rect{0, 0, width, height}, 0, 0), 0);
+    const std::vector<Pixel555> drawn = target.ReadBack();
+    for (int32_t y = 0; y < height; ++y)
+      for (int32_t x = 0; x < width; ++x)
+        ASSERT_EQ(drawn[static_cast<size_t>(y * width + x)], Marker(x, y)) << width << ": " << x << "," << y;
+    DestroyFrameBuffer(&frame);
+  }
+}
+
+TEST(FrameBuffer, PresentingARectDrawsOnlyThatRect) {
+  const int32_t width = 101, height = 31;
+  FrameBuffer frame{};
+  ASSERT_EQ(CreateFrameBuffer(&frame, width, height), 0);
+  Fill(&frame);
+  // Every vertical place for a few heights, on the left edge and off it: a
+  // source at the bottom-left corner is where the platform reads rows from
+  // the other end.
+  std::vector<Rect> rects = {Rect{width - 3, 0, width, height}, Rect{0, 0, width, height}};
+  for (int32_t h : {1, 5, height - 1})
+    for (int32_t top = 0; top + h <= height; ++top)
+      for (int32_t left : {0, 1 + top}) rects.push_back(Rect{left, top, left + 30, top + h});
+  for (Rect r : rects) {
+    Target target(width, height);  // starts all zero
+    PresentRect(&frame, target.dc, r, r.left, r.top);
+    const std::vector<Pixel555> drawn = target.ReadBack();
+    for (int32_t y = 0; y < height; ++y)
+      for (int32_t x = 0; x < width; ++x) {
+        const bool inside = x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+        ASSERT_EQ(drawn[static_cast<size_t>(y * width + x)], inside ? Marker(x, y) : 0)
+            << r.left << "," << r.top << ": " << x << "," << y;
+      }
+  }
+  DestroyFrameBuffer(&frame);
+}
+
+TEST(FrameBuffer, EdgeRectsSaveExactlyTheirPixelsAndRestoreBitExact) {
+  const int32_t width = 1023, height = 20;
+  FrameBuffer frame{};
+  ASSERT_EQ(CreateFrameBuffer(&frame, width, height), 0);
+  Fill(&frame);
+  const PixelSurface s = FrameSurface(&frame);
+  const std::vector<Pixel555> snapshot(s.pixels, s.pixels + s.stride * height);
+  const Rect edge{width - 3, 16, width, height};
+  std::vector<Pixel555> saved(3 * 4 + 1, 0xBEEF);
+  SaveRect(&frame, edge, saved.data());
+  EXPECT_EQ(saved.back(), 0xBEEF);
+  for (int32_t i = 0; i < 12; ++i) EXPECT_EQ(saved[i], Marker(width - 3 + i % 3, 16 + i / 3));
+  for (int32_t y = edge.top; y < height; ++y)
+    for (int32_t x = edge.left; x < width; ++x) s.pixels[y * s.stride + x] = 0x7FFF;
+  RestoreRect(&frame, edge, saved.data());
+  EXPECT_TRUE(std::equal(snapshot.begin(), snapshot.end(), s.pixels));
+  DestroyFrameBuffer(&frame);
+}
+
+// A top-most window of known colours at a known place; Wine's desktop
+// capture sees real X windows, so this is what the screen shows there.
+constexpr int32_t kLeft = 200, kTop = 150, kWidth = 64, kHeight = 48;
+struct Quadrant { COLORREF colour; Pixel555 pixel; };
+const Quadrant kQuadrants[4] = {{RGB(248, 0, 0), 0x7C00},      // top left
+                                {RGB(0, 248, 0), 0x03E0},      // top right
+                                {RGB(0, 0, 248), 0x001F},      // bottom left
+                                {RGB(128, 64, 8), 0x4101}};    // bottom right
+
+LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    for (int i = 0; i < 4; ++i) {
+      const RECT r = {(i & 1) * kWidth / 2, (i >> 1) * kHeight / 2, (i & 1 ? kWidth : kWidth / 2),
+                      (i & 2 ? kHeight : kHeight / 2)};
+      HBRUSH brush = CreateSolidBrush(kQuadrants[i].colour);
+      FillRect(dc, &r, brush);
+      DeleteObject(brush);
+    }
+    EndPaint(window, &ps);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void Pump(DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  do {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    Sleep(10);
+  } while (GetTickCount() - start < milliseconds);
+}
+
+int32_t Mismatches(const FrameBuffer* frame) {
+  const PixelSurface s = FrameSurface(frame);
+  int32_t wrong = 0;
+  for (int32_t y = 0; y < kHeight; ++y)
+    for (int32_t x = 0; x < kWidth; ++x) {
+      const Pixel555 expected = kQuadrants[(x >= kWidth / 2) + 2 * (y >= kHeight / 2)].pixel;
+      wrong += s.pixels[(kTop + y) * s.stride + kLeft + x] != expected;
+    }
+  return wrong;
+}
+
+TEST(FrameBuffer, CaptureSeesTheScreenAndSaveRestoreGivesItBack) {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = PatternProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "GlmireCapturePattern";
+  RegisterClassA(&wc);
+  HWND window = CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, "pattern", WS_POPUP | WS_VISIBLE,
+                                kLeft, kTop, kWidth, kHeight, nullptr, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  UpdateWindow(window);
+
+  // Wine puts window surfaces on screen lazily: look again until it is there.
+  FrameBuffer frame{};
+  int32_t wrong = -1;
+  for (int attempt = 0; attempt < 40 && wrong != 0; ++attempt) {
+    DestroyFrameBuffer(&frame);
+    InvalidateRect(window, nullptr, FALSE);
+    Pump(50);
+    ASSERT_EQ(CaptureScreen(&frame), 0);
+    wrong = Mismatches(&frame);
+  }
+  EXPECT_EQ(wrong, 0) << "pixels of the pattern window differ in the capture";
+  EXPECT_EQ(frame.header.biWidth, GetSystemMetrics(SM_CXSCREEN));
+  EXPECT_EQ(frame.header.biHeight, -GetSystemMetrics(SM_CYSCREEN));
+
+  PixelSurface s = FrameSurface(&frame);
+  const std::vector<Pixel555> snapshot(s.pixels, s.pixels + s.stride * s.height);
+  const Rect patch{kLeft - 10, kTop - 10, kLeft + kWidth + 10, kTop + kHeight + 10};
+  std::vector<Pixel555> saved(static_cast<size_t>((kWidth + 20) * (kHeight + 20)));
+  SaveRect(&frame, patch, saved.data());
+  for (int32_t y = patch.top; y < patch.bottom; ++y)
+    for (int32_t x = patch.left; x < patch.right; ++x) s.pixels[y * s.stride + x] ^= 0x5555;
+  RestoreRect(&frame, patch, saved.data());
+  EXPECT_TRUE(std::equal(snapshot.begin(), snapshot.end(), s.pixels)) << "restore is not bit-exact";
+
+  DestroyFrameBuffer(&frame);
+  DestroyWindow(window);
+  UnregisterClassA(wc.lpszClassName, wc.hInstance);
+}
+
+}  // namespace
