@@ -2,3 +2,5 @@
 #pragma once
 
 #define IDS_DESCRIPTION 1
+
+#define IDI_SAVER 100

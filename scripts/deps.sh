@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64
   xvfb xdotool x11-apps x11-utils imagemagick feh
-  python3 python3-pil
+  python3 python3-pil python3-numpy
   procps psmisc
 )
 

@@ -53,3 +53,70 @@ e2e_finish() {
   echo "$E2E_PASSED passed, $E2E_FAILED failed"
   [ "$E2E_FAILED" -eq 0 ]
 }
+
+# --- the running saver, the screen and input ---
+
+E2E_CHECK="/usr/bin/python3 $GLMIRE_SOURCE/tests/e2e/frame_check.py"
+
+e2e_screenshot() {  # e2e_screenshot <out.png>
+  xwd -root -silent | /usr/bin/convert xwd:- "$1"
+}
+
+# Shows a picture full screen in a real X window: Wine's screen capture sees
+# windows, not the root background.
+e2e_show_desktop() {  # e2e_show_desktop <picture>
+  feh --fullscreen --hide-pointer --no-menus "$1" >/dev/null 2>&1 &
+  e2e_track $!
+  local i
+  for i in $(seq 100); do
+    xdotool search --onlyvisible --class feh >/dev/null 2>&1 && { sleep 0.3; return 0; }
+    sleep 0.1
+  done
+  echo "e2e: the desktop picture did not show" >&2
+  return 1
+}
+
+# A copy of the saver in its own folder, with the given map beside it (or none).
+e2e_saver_copy() {  # e2e_saver_copy <dir> [map.bmp]
+  mkdir -p "$1"
+  cp "$GLMIRE_BIN/glmire.scr" "$1/glmire.scr"
+  [ -n "${2:-}" ] && cp "$2" "$1/glmire.bmp"
+  return 0
+}
+
+# Starts a saver in the background; its pid is in E2E_SAVER.
+e2e_start_saver() {  # e2e_start_saver <scr> <switches...>
+  local scr=$1
+  shift
+  wine "$scr" "$@" </dev/null >/dev/null 2>&1 &
+  E2E_SAVER=$!
+  e2e_track "$E2E_SAVER"
+}
+
+e2e_wait_window() {  # e2e_wait_window <title> [tenths of a second]
+  local i
+  for i in $(seq "${2:-100}"); do
+    [ "$(wine "$GLMIRE_TOOLS/winprobe.exe" find "$1" 2>/dev/null | tr -d '\r')" != none ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits for a background process of this shell (not from a $(...) subshell,
+# which cannot wait for it); E2E_RC is its exit status, or "running".
+e2e_wait_exit() {  # e2e_wait_exit <pid> [tenths of a second]
+  local i
+  E2E_RC=running
+  for i in $(seq "${2:-50}"); do
+    if ! kill -0 "$1" 2>/dev/null; then
+      wait "$1"
+      E2E_RC=$?
+      return 0
+    fi
+    sleep 0.1
+  done
+}
+
+e2e_alive() { kill -0 "$1" 2>/dev/null && echo yes || echo no; }
+
+e2e_probe() { wine "$GLMIRE_TOOLS/winprobe.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }

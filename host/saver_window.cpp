@@ -1,0 +1,224 @@
+#include "host/saver_window.h"
+
+#include "effect/drift_worker.h"
+#include "host/password_lock.h"
+#include "host/saver_state.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+constexpr char kClassName[] = "WindowsScreenSaverClass";
+constexpr char kFullScreenTitle[] = "Screen Saver";
+constexpr char kPreviewTitle[] = "Preview";
+
+LRESULT PassOn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return EffectWindowProc(window, message, wParam, lParam);
+}
+
+void PostClose(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
+
+void HideCursor() { SetCursor(nullptr); }
+
+// The input method is switched off for the window and given back at the end;
+// the saver only uses IMM32 when the process already has it.
+void DetachInputContext(HWND window) {
+  saverState.imeLibrary = GetModuleHandleA("IMM32.DLL");
+  if (saverState.imeLibrary == nullptr) return;
+  saverState.associateContext = reinterpret_cast<AssociateContextProc>(
+      reinterpret_cast<void*>(GetProcAddress(saverState.imeLibrary, "ImmAssociateContext")));
+  if (saverState.associateContext != nullptr)
+    saverState.savedContext = saverState.associateContext(window, nullptr);
+}
+
+void RestoreInputContext(HWND window) {
+  if (saverState.imeLibrary && saverState.associateContext && saverState.savedContext)
+    saverState.associateContext(window, saverState.savedContext);
+}
+
+LRESULT OnOuterCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DetachInputContext(window);
+  GetCursorPos(&saverState.mousePoint);
+  if (!saverState.isPreview) HideCursor();
+  return PassOn(window, message, wParam, lParam);
+}
+
+LRESULT OnOuterDestroy(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  RestoreInputContext(window);
+  PostQuitMessage(0);
+  return PassOn(window, message, wParam, lParam);
+}
+
+LRESULT OnOuterPaint(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (saverState.isClosing) return DefWindowProcA(window, message, wParam, lParam);
+  if (!saverState.isPreview) HideCursor();
+  return PassOn(window, message, wParam, lParam);
+}
+
+// In the preview, help and context menus belong to the host's dialog.
+LRESULT OnOuterHelp(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!saverState.isPreview) return PassOn(window, message, wParam, lParam);
+  HWND parent = GetParent(window);
+  if (parent != nullptr && IsWindow(parent))
+    PostMessageA(parent, message, reinterpret_cast<WPARAM>(parent), lParam);
+  return 1;
+}
+
+LRESULT OnOuterInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (saverState.isClosing) return DefWindowProcA(window, message, wParam, lParam);
+  return PassOn(window, message, wParam, lParam);
+}
+
+LRESULT OnOuterSysCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!saverState.isPreview &&
+      (wParam == SC_SCREENSAVE || wParam == SC_NEXTWINDOW || wParam == SC_PREVWINDOW))
+    return 0;
+  return PassOn(window, message, wParam, lParam);
+}
+
+LRESULT OnOuterTimer(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (saverState.isClosing) return 0;
+  Sleep(0);
+  return PassOn(window, message, wParam, lParam);
+}
+
+LRESULT OnClose(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (saverState.isWin9x && !VerifyBeforeClose(window)) {
+    // Refused: the next input is measured from here.
+    GetCursorPos(&saverState.mousePoint);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT OnVerifyPassword(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!saverState.isWin9x) return DefWindowProcA(window, message, wParam, lParam);
+  return saverState.verifyPassword ? saverState.verifyPassword(window) : 1;
+}
+
+void OnMouseMove(HWND window) {
+  POINT now = {};
+  GetCursorPos(&now);
+  const uint32_t dx = static_cast<uint32_t>(now.x > saverState.mousePoint.x ? now.x - saverState.mousePoint.x
+                                                                              : saverState.mousePoint.x - now.x);
+  const uint32_t dy = static_cast<uint32_t>(now.y > saverState.mousePoint.y ? now.y - saverState.mousePoint.y
+                                                                              : saverState.mousePoint.y - now.y);
+  if (dx + dy > saverState.wakeThreshold) {
+    PostClose(window);
+    saverState.mousePoint = now;
+  }
+}
+
+}  // namespace
+
+LRESULT CALLBACK OuterWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      return OnOuterCreate(window, message, wParam, lParam);
+    case WM_DESTROY:
+      return OnOuterDestroy(window, message, wParam, lParam);
+    case WM_SETTEXT:
+      return 0;  // the title never changes
+    case WM_PAINT:
+      return OnOuterPaint(window, message, wParam, lParam);
+    case WM_HELP:
+    case WM_CONTEXTMENU:
+      return OnOuterHelp(window, message, wParam, lParam);
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+      return OnOuterInput(window, message, wParam, lParam);
+    case WM_SYSCOMMAND:
+      return OnOuterSysCommand(window, message, wParam, lParam);
+    case WM_TIMER:
+      return OnOuterTimer(window, message, wParam, lParam);
+    default:
+      return PassOn(window, message, wParam, lParam);
+  }
+}
+
+LRESULT CALLBACK DefaultSaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (saverState.isPreview || saverState.isClosing) return DefWindowProcA(window, message, wParam, lParam);
+  if (message == WM_CLOSE) return OnClose(window, message, wParam, lParam);
+  if (message == VerifyPasswordMessage) return OnVerifyPassword(window, message, wParam, lParam);
+  if (saverState.isCheckingPassword) return DefWindowProcA(window, message, wParam, lParam);
+  switch (message) {
+    case WM_SHOWWINDOW:
+      if (wParam != 0) HideCursor();
+      break;
+    case WM_ACTIVATEAPP:
+      if (wParam == 0) PostClose(window);  // the saver lost activation
+      break;
+    case WM_SETCURSOR:
+      HideCursor();
+      return 1;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+      PostClose(window);
+      break;
+    case WM_MOUSEMOVE:
+      OnMouseMove(window);
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int32_t RunSaverWindow(HWND parent) {
+  WNDCLASSA windowClass = {};
+  windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_OWNDC;
+  windowClass.lpfnWndProc = OuterWindowProc;
+  windowClass.hInstance = saverState.instance;
+  windowClass.hIcon = LoadIconA(saverState.instance, MAKEINTRESOURCEA(IDI_SAVER));
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  windowClass.lpszClassName = kClassName;
+
+  int width = 0;
+  int height = 0;
+  if (parent != nullptr) {
+    RECT client = {};
+    GetClientRect(parent, &client);
+    width = client.right;
+    height = client.bottom;
+    saverState.isPreview = 1;
+  } else {
+    width = GetSystemMetrics(SM_CXSCREEN);
+    height = GetSystemMetrics(SM_CYSCREEN);
+    HWND running = FindWindowA(kClassName, kFullScreenTitle);
+    if (running != nullptr && IsWindow(running)) {
+      SetForegroundWindow(running);
+      return 0;
+    }
+    HookPasswordLibrary();
+  }
+
+  if (RegisterClassA(&windowClass)) {
+    if (parent != nullptr)
+      saverState.window = CreateWindowExA(0, kClassName, kPreviewTitle, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
+                                          0, 0, width, height, parent, nullptr, saverState.instance, nullptr);
+    else
+      saverState.window = CreateWindowExA(WS_EX_TOPMOST, kClassName, kFullScreenTitle,
+                                          WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
+                                          width, height, nullptr, nullptr, saverState.instance, nullptr);
+  }
+
+  // Without a window no quit message will come: that is a failed run.
+  int32_t result = -1;
+  if (saverState.window != nullptr) {
+    if (parent == nullptr) SetForegroundWindow(saverState.window);
+    MSG message = {};
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    result = static_cast<int32_t>(message.wParam);
+  }
+  UnhookPasswordLibrary();
+  return result;
+}

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# A missing or unreadable map: the black window with "Cannot load glmire.bmp",
+# which still closes on input; and a clean end (no "Programmer Error" box
+# keeping the process) also when the window goes while the worker prepares.
+source "$(dirname "$0")/lib.sh"
+
+$E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
+e2e_show_desktop "$E2E_TMP/desktop.png" || exit 1
+xdotool mousemove 1000 10
+
+failure_case() {  # failure_case <name> <map or empty>
+  local dir="$E2E_TMP/$1"
+  e2e_saver_copy "$dir" "$2"
+  e2e_start_saver "$dir/glmire.scr" /s
+  e2e_wait_window "Screen Saver" || { e2e_check "$1: window" missing shown; return; }
+  sleep 1.5
+  e2e_screenshot "$dir/shot.png"
+  local screen text
+  screen=$($E2E_CHECK dark "$dir/shot.png" 0 20 1024 748)
+  text=$($E2E_CHECK dark "$dir/shot.png" 0 0 200 16)
+  echo "$1: black share of the screen $screen, of the text line $text"
+  e2e_check "$1: black screen" "$(awk -v d="$screen" 'BEGIN { print (d > 0.99) ? "yes" : "no" }')" yes
+  e2e_check "$1: text drawn" "$(awk -v d="$text" 'BEGIN { print (d < 0.97) ? "yes" : "no" }')" yes
+  xdotool key space
+  e2e_wait_exit "$E2E_SAVER" 50
+e2e_check "$1: closes, exit 0" "$E2E_RC" 0
+}
+
+failure_case missing ""
+/usr/bin/convert -size 64x64 gradient: -type TrueColor "BMP3:$E2E_TMP/truecolor.bmp"
+failure_case truecolor "$E2E_TMP/truecolor.bmp"
+
+# A large map keeps the worker preparing while the window is destroyed.
+$E2E_CHECK map "$E2E_TMP/large.bmp" bottom-up 8192 4096
+e2e_saver_copy "$E2E_TMP/large" "$E2E_TMP/large.bmp"
+xdotool mousemove 512 384
+e2e_start_saver "$E2E_TMP/large/glmire.scr" /s
+e2e_wait_window "Screen Saver" 100
+# A mouse move reaches the window under the pointer even before it has the focus.
+xdotool mousemove_relative -- 40 40
+e2e_wait_exit "$E2E_SAVER" 150
+e2e_check "closed while preparing: exit 0, no ledger box" "$E2E_RC" 0
+e2e_check "no Programmer Error box" "$(e2e_probe find "Programmer Error")" none
+
+e2e_finish

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# What closes the full-screen saver and what does not; one saver at a time;
+# the title stays.
+source "$(dirname "$0")/lib.sh"
+
+$E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
+e2e_show_desktop "$E2E_TMP/desktop.png" || exit 1
+$E2E_CHECK map "$E2E_TMP/map.bmp" bottom-up 96 64
+e2e_saver_copy "$E2E_TMP/saver" "$E2E_TMP/map.bmp"
+scr="$E2E_TMP/saver/glmire.scr"
+
+start() {
+  xdotool mousemove 512 384
+  sleep 0.2
+  e2e_start_saver "$scr" /s
+  e2e_wait_window "Screen Saver" || echo "FAIL: no saver window" >&2
+  sleep 0.8
+}
+
+# Mouse travel: 3 right + 1 down is 4, not more than 4; one more pixel is 5.
+start
+xdotool mousemove_relative -- 3 1
+sleep 0.8
+e2e_check "move of 4 keeps the saver" "$(e2e_alive "$E2E_SAVER")" yes
+xdotool mousemove_relative -- 1 0
+e2e_wait_exit "$E2E_SAVER" 50
+e2e_check "move of 5 closes, exit 0" "$E2E_RC" 0
+
+start
+xdotool key space
+e2e_wait_exit "$E2E_SAVER" 50
+e2e_check "a key closes" "$E2E_RC" 0
+
+start
+xdotool click 1
+e2e_wait_exit "$E2E_SAVER" 50
+e2e_check "a click closes" "$E2E_RC" 0
+
+start
+xdotool keyup a
+xdotool mouseup 1
+sleep 0.8
+e2e_check "releases alone keep the saver" "$(e2e_alive "$E2E_SAVER")" yes
+e2e_check "title after WM_SETTEXT" "$(e2e_probe settext "Screen Saver" "Something else")" "0 Screen Saver"
+
+# A second full-screen start brings the first to the front and ends with 0.
+first=$E2E_SAVER
+e2e_start_saver "$scr" /s
+e2e_wait_exit "$E2E_SAVER" 100
+e2e_check "second /s exits 0" "$E2E_RC" 0
+e2e_check "first saver still runs" "$(e2e_alive "$first")" yes
+e2e_check "first saver in front" "$(e2e_probe find "Screen Saver" | grep -o 'foreground=.')" foreground=1
+
+# Another window taking the foreground is a loss of activation.
+e2e_probe activate >/dev/null
+e2e_wait_exit "$first" 50
+e2e_check "loss of activation closes" "$E2E_RC" 0
+
+e2e_finish

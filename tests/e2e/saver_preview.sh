@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The preview inside a host's pane: no reaction to input, context menus passed
+# to the host, and the end when the pane goes. (Wine does not put a child
+# window's drawing on screen when its parent belongs to another process, so
+# the preview's picture is checked in-process by the Windows unit tests.
+# Nor does it post WM_HELP across processes: it is a message that carries a
+# pointer, refused with ERROR_MESSAGE_SYNC_ONLY.)
+source "$(dirname "$0")/lib.sh"
+
+$E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
+e2e_show_desktop "$E2E_TMP/desktop.png" || exit 1
+$E2E_CHECK map "$E2E_TMP/map.bmp" bottom-up 96 64
+e2e_saver_copy "$E2E_TMP/saver" "$E2E_TMP/map.bmp"
+e2e_saver_copy "$E2E_TMP/nomap"
+
+mkfifo "$E2E_TMP/commands"
+# The pane is 256x192 at (700, 475) on the screen.
+preview_case() {  # preview_case <name> <scr>
+  local name=$1 out="$E2E_TMP/$1.host"
+  wine "$GLMIRE_TOOLS/winprobe.exe" host <"$E2E_TMP/commands" >"$out" 2>/dev/null &
+  e2e_track $!
+  exec 3>"$E2E_TMP/commands"
+  local i pane=""
+  for i in $(seq 100); do
+    pane=$(head -n 1 "$out" 2>/dev/null | tr -d '\r')
+    [ -n "$pane" ] && break
+    sleep 0.1
+  done
+  e2e_start_saver "$2" /p "$pane"
+  sleep 1.5
+  e2e_check "$name: the preview runs" "$(e2e_alive "$E2E_SAVER")" yes
+
+  xdotool mousemove 800 560 sleep 0.2 mousemove 830 590 click 1 key space
+  sleep 0.8
+  e2e_check "$name: input over the preview does nothing" "$(e2e_alive "$E2E_SAVER")" yes
+  echo context >&3
+  sleep 0.8
+  e2e_check "$name: WM_CONTEXTMENU reaches the host" \
+    "$(grep -c 'pane got WM_CONTEXTMENU wparam-is-pane=1' "$out")" 1
+  echo destroy >&3
+  e2e_wait_exit "$E2E_SAVER" 50
+  e2e_check "$name: the pane's end ends the saver, exit 0" "$E2E_RC" 0
+  echo quit >&3
+  exec 3>&-
+}
+
+preview_case preview "$E2E_TMP/saver/glmire.scr"
+preview_case preview-no-map "$E2E_TMP/nomap/glmire.scr"
+
+e2e_finish

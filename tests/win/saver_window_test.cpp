@@ -1,0 +1,191 @@
+// The preview drawn in-process: under Wine a child window's drawing reaches
+// the screen only when its parent belongs to the same process, so the host
+// here is this test, and the pane's pixels are read back from its window.
+#include "host/saver_window.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "effect/frame_buffer.h"
+#include "host/saver_state.h"
+
+namespace {
+
+constexpr int kPaneW = 256, kPaneH = 192;
+
+std::string MapBesideTheExecutable() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string s(path);
+  return s.substr(0, s.rfind('\\') + 1) + "glmire.bmp";
+}
+
+// A 64x64 map of gray 128 everywhere: the drift changes nothing, so the pane
+// shows exactly the scaled snapshot whatever frame it is in.
+void WriteNeutralMap(const std::string& path) {
+  std::vector<uint8_t> file(54 + 1024 + 64 * 64, 0);
+  auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>(v >> (8 * i)); };
+  file[0] = 'B', file[1] = 'M';
+  put32(2, static_cast<uint32_t>(file.size()));
+  put32(10, 54 + 1024);
+  put32(14, 40), put32(18, 64), put32(22, 64);
+  file[26] = 1, file[28] = 8;
+  for (int i = 0; i < 256; ++i) file[54 + 4 * i] = file[55 + 4 * i] = file[56 + 4 * i] = 128;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(file.data(), 1, file.size(), f);
+  std::fclose(f);
+}
+
+COLORREF BlockColour(int x, int y) {
+  const int b = (x / 128) + 8 * (y / 128);
+  return RGB((b * 53) & 255, (b * 97 + 40) & 255, (b * 29 + 200) & 255);
+}
+
+LRESULT CALLBACK DesktopProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_PAINT) return DefWindowProcA(window, message, wParam, lParam);
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  for (int y = 0; y < GetSystemMetrics(SM_CYSCREEN); y += 128)
+    for (int x = 0; x < GetSystemMetrics(SM_CXSCREEN); x += 128) {
+      HBRUSH brush = CreateSolidBrush(BlockColour(x, y));
+      RECT r = {x, y, x + 128, y + 128};
+      FillRect(dc, &r, brush);
+      DeleteObject(brush);
+    }
+  EndPaint(window, &paint);
+  return 0;
+}
+
+void Pump(DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  MSG message;
+  while (GetTickCount() - start < milliseconds) {
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    Sleep(10);
+  }
+}
+
+struct Scene {
+  HWND desktop = nullptr, host = nullptr, pane = nullptr;
+  FrameBuffer before = {};  // what the saver will capture
+  std::vector<uint32_t> paneSeen;
+  Scene() {
+    WNDCLASSA desk = {};
+    desk.lpfnWndProc = DesktopProc;
+    desk.lpszClassName = "TestDesktop";
+    RegisterClassA(&desk);
+    desktop = CreateWindowExA(0, "TestDesktop", "desktop", WS_POPUP | WS_VISIBLE, 0, 0,
+                              GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
+                              nullptr, nullptr);
+    host = CreateWindowExA(0, "STATIC", "host", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 600, 400, 400, 300,
+                           nullptr, nullptr, nullptr, nullptr);
+    pane = CreateWindowExA(0, "STATIC", "pane", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 100, 75, kPaneW, kPaneH,
+                           host, nullptr, nullptr, nullptr);
+    Pump(800);
+    CaptureScreen(&before);
+  }
+  ~Scene() {
+    DestroyFrameBuffer(&before);
+    DestroyWindow(host);
+    DestroyWindow(desktop);
+  }
+};
+
+Scene* scene;
+
+// Reads the pane's pixels out of the host's window, then ends the preview
+// the way the display settings do: by destroying the saver's window.
+void CALLBACK LookAndClose(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  HDC hostDc = GetDC(scene->host);
+  BITMAPINFOHEADER header = {sizeof header, kPaneW, -kPaneH, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+  HDC memory = CreateCompatibleDC(hostDc);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, kPaneW, kPaneH, hostDc, 100, 75, SRCCOPY);
+  GdiFlush();
+  const auto* px = static_cast<const uint32_t*>(bits);
+  scene->paneSeen.assign(px, px + kPaneW * kPaneH);
+  SelectObject(memory, old);
+  DeleteDC(memory);
+  DeleteObject(bitmap);
+  ReleaseDC(scene->host, hostDc);
+  DestroyWindow(GetWindow(scene->pane, GW_CHILD));
+}
+
+int32_t RunPreview(Scene* s) {
+  scene = s;
+  const SaverState kept = saverState;
+  saverState.instance = GetModuleHandleA(nullptr);
+  SetTimer(nullptr, 0, 1500, LookAndClose);
+  const int32_t result = RunSaverWindow(s->pane);
+  saverState = kept;
+  return result;
+}
+
+// The 8-bit value a 5-bit channel shows as.
+int Expand5(int v) { return v << 3 | v >> 2; }
+
+TEST(Preview, DrawsTheWholeSnapshotScaledIntoThePane) {
+  const std::string map = MapBesideTheExecutable();
+  WriteNeutralMap(map);
+  Scene s;
+  ASSERT_NE(s.before.pixels, nullptr);
+  EXPECT_EQ(RunPreview(&s), 0);
+  DeleteFileA(map.c_str());
+  ASSERT_EQ(s.paneSeen.size(), static_cast<size_t>(kPaneW * kPaneH));
+
+  // Each pane pixel is a snapshot pixel near its scaled place: the patch's
+  // frames are stretched one rectangle at a time, so at their edges the
+  // platform may pick a source pixel up to one pane pixel (4 screen pixels)
+  // away. The blocks are 128 pixels, so a shift, flip or wrong scale still
+  // shows everywhere. The host window itself
+  // is left out: its edges are still settling on the X screen while the
+  // snapshots are taken.
+  const PixelSurface snap = FrameSurface(&s.before);
+  int wrong = 0;
+  for (int y = 0; y < kPaneH; ++y)
+    for (int x = 0; x < kPaneW; ++x) {
+      const uint32_t seen = s.paneSeen[y * kPaneW + x] & 0xFFFFFF;
+      const int sx = x * snap.width / kPaneW, sy = y * snap.height / kPaneH;
+      if (sx >= 600 - 8 && sx < 1000 + 8 && sy >= 400 - 8 && sy < 700 + 8) continue;
+      bool found = false;
+      for (int dy = -5; dy <= 5 && !found; ++dy)
+        for (int dx = -5; dx <= 5 && !found; ++dx) {
+          const int ux = std::min(std::max(sx + dx, 0), snap.width - 1);
+          const int uy = std::min(std::max(sy + dy, 0), snap.height - 1);
+          const Pixel555 p = snap.pixels[uy * snap.stride + ux];
+          const uint32_t rgb = static_cast<uint32_t>(Expand5(p >> 10 & 31) << 16 | Expand5(p >> 5 & 31) << 8 |
+                                                     Expand5(p & 31));
+          found = rgb == seen;
+        }
+      if (!found && wrong++ < 3) ADD_FAILURE() << "pane pixel " << x << "," << y << " is " << std::hex << seen;
+    }
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST(Preview, AMissingMapLeavesTheWholePaneBlackButForTheMessage) {
+  DeleteFileA(MapBesideTheExecutable().c_str());
+  Scene s;
+  EXPECT_EQ(RunPreview(&s), 0);
+  ASSERT_EQ(s.paneSeen.size(), static_cast<size_t>(kPaneW * kPaneH));
+  int black = 0, blackBelowText = 0, belowText = 0;
+  for (int y = 0; y < kPaneH; ++y)
+    for (int x = 0; x < kPaneW; ++x) {
+      const bool isBlack = (s.paneSeen[y * kPaneW + x] & 0xFFFFFF) == 0;
+      black += isBlack;
+      if (y >= 20) belowText++, blackBelowText += isBlack;
+    }
+  EXPECT_EQ(blackBelowText, belowText);  // the whole pane, not a rectangle somewhere else
+  EXPECT_LT(black, kPaneW * kPaneH);     // and the text at its top-left
+}
+
+}  // namespace
