@@ -2,6 +2,7 @@
 
 #include "effect/block_ledger.h"
 #include "effect/drift_path.h"
+#include "effect/shade_kernels.h"
 #include "effect/shade_table.h"
 #include "host/saver_window.h"
 
@@ -14,6 +15,17 @@ constexpr DWORD kFrameMilliseconds = 50;
 
 DWORD WINAPI DriftThread(LPVOID record) {
   return static_cast<DWORD>(RunDrift(static_cast<DriftWorker*>(record)));
+}
+
+// Windows 95 and NT 4 do not save the SSE registers when they switch tasks,
+// though the processor may have them: the vector loop runs only where the
+// system says it knows SSE2. The question itself is missing on Windows 95.
+bool SystemKeepsSse2State() {
+  typedef BOOL(WINAPI * FeatureProc)(DWORD feature);
+  constexpr DWORD kSse2Feature = 10;  // PF_XMMI64_INSTRUCTIONS_AVAILABLE
+  const auto present = reinterpret_cast<FeatureProc>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), "IsProcessorFeaturePresent")));
+  return present != nullptr && present(kSse2Feature);
 }
 
 // Bytes of a save buffer for the largest patch: the map cut to the screen.
@@ -132,6 +144,7 @@ int32_t RunDrift(DriftWorker* record) {
   const int32_t W = screen.right - screen.left;
   const int32_t H = screen.bottom - screen.top;
   SeedRandom(GetTickCount());
+  AllowSse2Shading(SystemKeepsSse2State());
   HWND window = record->window;
   HDC dc = GetDC(window);
   char path[kShadeMapPathCapacity];

@@ -1,5 +1,11 @@
 #include "effect/shade_table.h"
 
+#include "effect/shade_kernels.h"
+
+#if defined(__i386__)
+#include <cpuid.h>
+#endif
+
 namespace {
 ShadeTable shadeTable;
 
@@ -16,8 +22,8 @@ const ShadeTable* BuildShadeTable() {
   return &shadeTable;
 }
 
-void ShadeRect(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t mapX, int32_t mapY,
-               const ShadeTable* table) {
+void ShadeRectTable(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t mapX, int32_t mapY,
+                    const ShadeTable* table) {
   const int32_t rows = clip.bottom - clip.top;
   const int32_t cols = clip.right - clip.left;
   if (rows <= 0 || cols <= 0) return;
@@ -33,4 +39,39 @@ void ShadeRect(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t mapX
                                    t[((v >> 5) & 31) << 8 | g] << 5 | t[(v & 31) << 8 | g]);
     }
   }
+}
+
+#if defined(__x86_64__)
+// Part of the 64-bit instruction set itself.
+bool CpuHasSse2() { return true; }
+#elif defined(__i386__)
+bool CpuHasSse2() {
+  unsigned eax, ebx, ecx, edx;
+  // __get_cpuid first toggles the EFLAGS ID bit, so a 386 or an early 486
+  // without CPUID answers "no" instead of faulting.
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+  return (edx & bit_SSE2) != 0;
+}
+#else
+bool CpuHasSse2() { return false; }
+#endif
+
+namespace {
+bool systemAllowsSse2 = true;
+}
+
+void AllowSse2Shading(bool allowed) { systemAllowsSse2 = allowed; }
+
+bool ShadeRectUsesSse2() {
+  // CPUID is slow under a hypervisor (it traps); ask once per process.
+  static const bool cpuHasSse2 = CpuHasSse2();
+  return cpuHasSse2 && systemAllowsSse2;
+}
+
+void ShadeRect(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t mapX, int32_t mapY,
+               const ShadeTable* table) {
+  if (ShadeRectUsesSse2())
+    ShadeRectSse2(frame, clip, map, mapX, mapY, table);
+  else
+    ShadeRectTable(frame, clip, map, mapX, mapY, table);
 }

@@ -1,11 +1,12 @@
-// Shading throughput of a square patch in a 1024x1024 frame, beside the plain
+// Shading throughput of a square patch in a 1024x1024 frame: ShadeRect as the
+// drift worker calls it, and each of its loops on its own, beside the plain
 // save + restore copy of the same rectangle as the memory-bandwidth yardstick.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
 #include <vector>
 
-#include "effect/shade_table.h"
+#include "effect/shade_kernels.h"
 
 namespace {
 
@@ -38,15 +39,30 @@ void SetPixels(benchmark::State& state, int32_t side) {
   state.SetItemsProcessed(state.iterations() * side * side);
 }
 
-void BM_ShadeRect(benchmark::State& state) {
+using Kernel = void (*)(PixelSurface*, Rect, const ShadeMap*, int32_t, int32_t, const ShadeTable*);
+
+void RunShade(benchmark::State& state, Kernel kernel) {
   const auto side = static_cast<int32_t>(state.range(0));
   Scene scene(side);
   const ShadeTable* table = BuildShadeTable();
   for (auto _ : state) {
-    ShadeRect(&scene.surface, scene.clip, &scene.shadeMap, 0, 0, table);
+    kernel(&scene.surface, scene.clip, &scene.shadeMap, 0, 0, table);
     benchmark::ClobberMemory();
   }
   SetPixels(state, side);
+}
+
+void BM_ShadeRect(benchmark::State& state) {
+  state.SetLabel(ShadeRectUsesSse2() ? "sse2" : "table");
+  RunShade(state, ShadeRect);
+}
+void BM_ShadeRectTable(benchmark::State& state) { RunShade(state, ShadeRectTable); }
+void BM_ShadeRectSse2(benchmark::State& state) {
+  if (!CpuHasSse2()) {
+    state.SkipWithError("processor without SSE2");
+    return;
+  }
+  RunShade(state, ShadeRectSse2);
 }
 
 void BM_SaveRestoreMemcpy(benchmark::State& state) {
@@ -65,6 +81,8 @@ void BM_SaveRestoreMemcpy(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ShadeRect)->Arg(64)->Arg(256)->Arg(1024);
+BENCHMARK(BM_ShadeRectTable)->Arg(64)->Arg(256)->Arg(1024);
+BENCHMARK(BM_ShadeRectSse2)->Arg(64)->Arg(256)->Arg(1024);
 BENCHMARK(BM_SaveRestoreMemcpy)->Arg(64)->Arg(256)->Arg(1024);
 
 }  // namespace

@@ -1,0 +1,27 @@
+// The loops behind ShadeRect. ShadeRect picks one by what the processor can
+// run; each is declared here so tests and benchmarks can hold them side by side.
+#pragma once
+
+#include "effect/shade_table.h"
+
+// Three table reads per pixel: the reference, and the path of every processor.
+void ShadeRectTable(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t mapX, int32_t mapY,
+                    const ShadeTable* table);
+
+// SSE2, eight pixels per 16-bit lane group; writes exactly what ShadeRectTable
+// writes. Call it only when CpuHasSse2() says so (the table serves the last
+// few pixels of a row). Without an x86 processor it is the table path.
+void ShadeRectSse2(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t mapX, int32_t mapY,
+                   const ShadeTable* table);
+
+// True when the processor reports SSE2. Compiled without SSE2 itself, so it is
+// safe to call on a 486 or a Pentium.
+bool CpuHasSse2();
+
+// Whether the operating system keeps the SSE registers across task switches
+// (Windows 95 and NT 4 do not, whatever the processor has); allowed until said
+// otherwise.
+void AllowSse2Shading(bool allowed);
+
+// True when ShadeRect runs the SSE2 loop in this process.
+bool ShadeRectUsesSse2();

@@ -1,0 +1,129 @@
+#include "effect/shade_kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+struct Patch {
+  std::vector<Pixel555> pixels;  // exact size: the sanitizers see any stray access
+  std::vector<uint8_t> grays;
+  PixelSurface surface;
+  ShadeMap map;
+};
+
+using Kernel = void (*)(PixelSurface*, Rect, const ShadeMap*, int32_t, int32_t, const ShadeTable*);
+
+// The pixels after kernel shades a copy of patch.
+std::vector<Pixel555> ShadedBy(Kernel kernel, const Patch& patch, Rect clip, int32_t mapX,
+                               int32_t mapY) {
+  std::vector<Pixel555> pixels = patch.pixels;
+  PixelSurface surface = patch.surface;
+  surface.pixels = pixels.data();
+  kernel(&surface, clip, &patch.map, mapX, mapY, BuildShadeTable());
+  return pixels;
+}
+
+#define SKIP_WITHOUT_SSE2() \
+  if (!CpuHasSse2()) GTEST_SKIP() << "processor without SSE2"
+
+// Row r holds channel value r % 32 in channel (r / 32) % 3, with bit 15 set
+// from row 96 on; column x sits under gray x. The other two channels vary
+// along the row so a channel leaking into another shows up.
+TEST(ShadeKernels, Sse2EqualsTableForEveryChannelValueUnderEveryGray) {
+  SKIP_WITHOUT_SSE2();
+  constexpr int32_t kWidth = 256, kRows = 2 * 3 * 32;
+  Patch patch{std::vector<Pixel555>(kWidth * kRows), std::vector<uint8_t>(kWidth * kRows), {}, {}};
+  for (int32_t r = 0; r < kRows; ++r)
+    for (int32_t x = 0; x < kWidth; ++x) {
+      const unsigned value = r % 32, shift = 5 * ((r / 32) % 3);
+      const unsigned around = ((x * 7u + r) & 31) * 0x421u;  // the same value in all three
+      unsigned pixel = (around ^ 0x5555u) & 0x7FFF & ~(31u << shift);
+      pixel |= value << shift | (r >= 96 ? 0x8000u : 0);
+      patch.pixels[r * kWidth + x] = static_cast<Pixel555>(pixel);
+      patch.grays[r * kWidth + x] = static_cast<uint8_t>(x);
+    }
+  patch.surface = {kWidth, kRows, kWidth, patch.pixels.data()};
+  patch.map = {kWidth, kRows, patch.grays.data()};
+
+  const Rect all{0, 0, kWidth, kRows};
+  const std::vector<Pixel555> table = ShadedBy(ShadeRectTable, patch, all, 0, 0);
+  const std::vector<Pixel555> sse2 = ShadedBy(ShadeRectSse2, patch, all, 0, 0);
+  const ShadeTable* t = BuildShadeTable();
+  for (int32_t r = 0; r < kRows; ++r)
+    for (int32_t x = 0; x < kWidth; ++x) {
+      const size_t at = static_cast<size_t>(r) * kWidth + x;
+      const unsigned shift = 5 * ((r / 32) % 3);
+      ASSERT_EQ(sse2[at], table[at]) << "channel value " << r % 32 << " at bit " << shift
+                                     << " under gray " << x << (r >= 96 ? ", bit 15 set" : "");
+      ASSERT_EQ((table[at] >> shift) & 31, t->entries[(r % 32) * 256 + x]);
+    }
+}
+
+uint32_t NextRandom(uint32_t* state) {
+  *state ^= *state << 13;
+  *state ^= *state >> 17;
+  *state ^= *state << 5;
+  return *state;
+}
+
+// Clip widths 0 to 40 cover the 16- and 8-pixel steps and every tail; the
+// surfaces, strides, clips and map offsets around them are random. Grays lean
+// to the edges of the two rules (0, 127, 128, 255).
+TEST(ShadeKernels, Sse2EqualsTableOnRandomPatches) {
+  SKIP_WITHOUT_SSE2();
+  uint32_t seed = 0x9E3779B9u;
+  for (int round = 0; round < 4000; ++round) {
+    const int32_t cols = round % 41;
+    const int32_t left = NextRandom(&seed) % 5;
+    const int32_t width = left + cols + NextRandom(&seed) % 4;
+    const int32_t stride = width + NextRandom(&seed) % 3;  // odd and even padding
+    const int32_t rows = NextRandom(&seed) % 6;
+    const int32_t top = NextRandom(&seed) % 3;
+    const int32_t height = top + rows + NextRandom(&seed) % 2;
+    const int32_t mapX = NextRandom(&seed) % 19, mapY = NextRandom(&seed) % 3;
+    const int32_t mapWidth = mapX + cols + NextRandom(&seed) % 2;  // often no byte to spare
+    const int32_t mapHeight = mapY + rows;
+    if (height == 0 || mapWidth == 0 || mapHeight == 0) continue;
+
+    Patch patch{std::vector<Pixel555>(static_cast<size_t>(stride) * height),
+                std::vector<uint8_t>(static_cast<size_t>(mapWidth) * mapHeight), {}, {}};
+    for (Pixel555& p : patch.pixels) p = static_cast<Pixel555>(NextRandom(&seed));
+    static const uint8_t kEdges[] = {0, 1, 126, 127, 128, 129, 254, 255};
+    for (uint8_t& g : patch.grays) {
+      const uint32_t r = NextRandom(&seed);
+      g = static_cast<uint8_t>(r & 256 ? kEdges[r % 8] : r >> 24);
+    }
+    patch.surface = {width, height, stride, patch.pixels.data()};
+    patch.map = {mapWidth, mapHeight, patch.grays.data()};
+
+    const Rect clip{left, top, left + cols, top + rows};
+    const std::vector<Pixel555> table = ShadedBy(ShadeRectTable, patch, clip, mapX, mapY);
+    const std::vector<Pixel555> sse2 = ShadedBy(ShadeRectSse2, patch, clip, mapX, mapY);
+    for (size_t at = 0; at < table.size(); ++at) {
+      const int32_t x = static_cast<int32_t>(at % stride), y = static_cast<int32_t>(at / stride);
+      const bool inside = x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom;
+      ASSERT_EQ(sse2[at], table[at]) << "round " << round << " pixel " << x << "," << y;
+      if (inside)
+        ASSERT_EQ(sse2[at] & 0x8000, 0) << "round " << round;
+      else
+        ASSERT_EQ(sse2[at], patch.pixels[at]) << "round " << round << " pixel " << x << "," << y;
+    }
+  }
+}
+
+TEST(ShadeKernels, ShadeRectTakesTheVectorLoopWhereTheProcessorHasIt) {
+#if defined(__i386__) || defined(__x86_64__)
+  // The compiler's own CPUID reading, as an independent witness.
+  __builtin_cpu_init();
+  EXPECT_EQ(CpuHasSse2(), __builtin_cpu_supports("sse2") != 0);
+#endif
+#if defined(__x86_64__)
+  EXPECT_TRUE(CpuHasSse2());
+#endif
+  EXPECT_EQ(ShadeRectUsesSse2(), CpuHasSse2());
+}
+
+}  // namespace
