@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the native core (ASan + UBSan), the Windows build under Wine
-# (unit tests and the real glmire.scr end to end) and the short fuzz runs.
+# (unit tests and the real glmire.scr end to end) and short fuzz runs of the
+# map reader and the command tail.
 # Installs what it needs first. Prints each ctest summary and a total.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -31,6 +32,7 @@ run_workflow() {
 start=$(date +%s)
 run_workflow native
 run_workflow windows
+run_workflow fuzz
 echo "=== all tests: $(( $(date +%s) - start )) s ==="
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
