@@ -17,6 +17,15 @@ DWORD WINAPI DriftThread(LPVOID record) {
   return static_cast<DWORD>(RunDrift(static_cast<DriftWorker*>(record)));
 }
 
+// Bytes of a save buffer for the largest patch: the map cut to the screen.
+// 0 when it does not fit the ledger's signed 32-bit sizes.
+int32_t SaveBufferBytes(const ShadeMap* map) {
+  const int64_t w = map->width < GetSystemMetrics(SM_CXSCREEN) ? map->width : GetSystemMetrics(SM_CXSCREEN);
+  const int64_t h = map->height < GetSystemMetrics(SM_CYSCREEN) ? map->height : GetSystemMetrics(SM_CYSCREEN);
+  const int64_t bytes = w * h * static_cast<int64_t>(sizeof(Pixel555));
+  return bytes > 0 && bytes <= INT32_MAX ? static_cast<int32_t>(bytes) : 0;
+}
+
 // Windows 95 and NT 4 do not save the SSE registers when they switch tasks,
 // though the processor may have them: the vector loop runs only where the
 // system says it knows SSE2. The question itself is missing on Windows 95.
@@ -28,13 +37,14 @@ bool SystemKeepsSse2State() {
   return present != nullptr && present(kSse2Feature);
 }
 
-// Bytes of a save buffer for the largest patch: the map cut to the screen.
-// 0 when it does not fit the ledger's signed 32-bit sizes.
-int32_t SaveBufferBytes(const ShadeMap* map) {
-  const int64_t w = map->width < GetSystemMetrics(SM_CXSCREEN) ? map->width : GetSystemMetrics(SM_CXSCREEN);
-  const int64_t h = map->height < GetSystemMetrics(SM_CYSCREEN) ? map->height : GetSystemMetrics(SM_CYSCREEN);
-  const int64_t bytes = w * h * static_cast<int64_t>(sizeof(Pixel555));
-  return bytes > 0 && bytes <= INT32_MAX ? static_cast<int32_t>(bytes) : 0;
+// Some window systems put a window's drawing on the screen only when a
+// thread of its process next looks at its messages (Wine does, and then at
+// most every other frame of ours), while the main thread may sleep for long:
+// the worker looks at its own, empty queue after each drawing. Elsewhere this
+// returns at once.
+void ShowDrawing() {
+  MSG none;
+  PeekMessageA(&none, nullptr, 0, 0, PM_NOREMOVE);
 }
 
 // Black over the whole client area and the failure text; the window stays
@@ -44,12 +54,7 @@ void ShowFailure(HWND window, HDC dc) {
   GetClientRect(window, &client);
   PatBlt(dc, 0, 0, client.right, client.bottom, BLACKNESS);
   TextOutA(dc, 0, 0, kFailureText, sizeof kFailureText - 1);
-  // Wine puts window drawing on the X screen lazily, when a thread of the
-  // process next looks at its messages, and the main thread may sleep for
-  // long: look once here, after the draw.
-  MSG none;
-  Sleep(kFrameMilliseconds);
-  PeekMessageA(&none, nullptr, 0, 0, PM_NOREMOVE);
+  ShowDrawing();
 }
 
 void OnEffectCreate() {
@@ -175,6 +180,7 @@ int32_t RunDrift(DriftWorker* record) {
   // The window may show black until drawn (composited desktops), so the whole
   // snapshot goes up once before the first frame.
   PresentRect(&frame, dc, screen, 0, 0);
+  ShowDrawing();
 
   PixelSurface surface = FrameSurface(&frame);
   const ShadeTable* table = BuildShadeTable();
@@ -199,6 +205,7 @@ int32_t RunDrift(DriftWorker* record) {
       // frame, reach the window in one call.
       const Rect dirty = RectUnion(clip, prev);
       PresentRect(&frame, dc, dirty, dirty.left, dirty.top);
+      ShowDrawing();
       RestoreRect(&frame, clip, saveBuffer);
       prev = clip;
       Sleep(kFrameMilliseconds);

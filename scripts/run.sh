@@ -1,16 +1,83 @@
 #!/usr/bin/env bash
-# Builds glmire.scr and runs it full screen under Wine: on your display when
-# $DISPLAY is set, otherwise on a private Xvfb.
+# Builds glmire.scr and runs it full screen under Wine.
+#  - With a display ($DISPLAY set and reachable): runs there until you move
+#    the mouse or press a key, like any screen saver.
+#  - Headless: runs on a private Xvfb over a demo desktop picture, records a
+#    few seconds into an animated GIF and says where it wrote it.
+# Options: --gif <path> (headless output, default build/demo/glowmire.gif),
+#          --seconds <n> (headless recording length, default 6).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
+gif=$root/build/demo/glowmire.gif
+seconds=6
+while [ $# -gt 0 ]; do
+  case $1 in
+    --gif) gif=$(readlink -f "$2"); shift 2 ;;
+    --seconds) seconds=$2; shift 2 ;;
+    *) echo "usage: scripts/run.sh [--gif <path>] [--seconds <n>]" >&2; exit 2 ;;
+  esac
+done
+
 bash scripts/deps.sh
+echo "Building glmire.scr ..."
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target glmire >/dev/null
-export GLMIRE_WINE_ROOT=$PWD/build/windows/wine
-[ -n "${DISPLAY:-}" ] && export GLMIRE_DISPLAY=user
+cmake --build --preset windows --target glmire shade_maps >/dev/null
+scr=$root/build/windows/bin/glmire.scr
+echo "Built $scr (with glmire.bmp beside it)"
+
+export GLMIRE_WINE_ROOT=$root/build/windows/wine
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  export GLMIRE_DISPLAY=user
+  source scripts/wine-env.sh
+  glmire_wine_up
+  echo "Running glmire.scr /s on $DISPLAY: move the mouse or press a key to end it."
+  set +e
+  wine "$scr" /s
+  echo "glmire.scr exited with $?"
+  exit 0
+fi
+
+unset DISPLAY
 source scripts/wine-env.sh
 glmire_wine_up
-echo "Running build/windows/bin/glmire.scr /s on DISPLAY=$DISPLAY"
-set +e
-wine build/windows/bin/glmire.scr /s
-echo "glmire.scr exited with $?"
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+  glmire_wine_down
+}
+trap cleanup EXIT
+
+echo "No display: running on a private Xvfb ($DISPLAY) over a demo desktop."
+bash scripts/demo-desktop.sh "$work/desktop.png"
+feh --fullscreen --hide-pointer --no-menus "$work/desktop.png" >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+xdotool mousemove 1020 760
+wine "$scr" /s </dev/null >/dev/null 2>&1 &
+saver=$!
+pids+=("$saver")
+sleep 2
+
+echo "Recording ${seconds} s ..."
+frames=$((seconds * 10))
+for i in $(seq -w 1 "$frames"); do
+  xwd -root -silent >"$work/frame$i.xwd"
+  sleep 0.08
+done
+xdotool key space
+wait "$saver" && rc=0 || rc=$?
+echo "glmire.scr exited with $rc"
+
+mkdir -p "$(dirname "$gif")"
+for f in "$work"/frame*.xwd; do /usr/bin/convert "$f" -resize 50% "${f%.xwd}.png"; done
+# One palette for every frame, no dithering: what does not move stays the same
+# from frame to frame, so the GIF stores little more than the moving lens.
+/usr/bin/convert $(ls "$work"/frame*.png | awk 'NR % 8 == 1') -append +dither -colors 96 -unique-colors \
+  "$work/palette.png"
+/usr/bin/convert -delay 10 -loop 0 "$work"/frame*.png +dither -remap "$work/palette.png" \
+  -layers OptimizeTransparency "$gif"
+echo "Wrote $gif ($(du -k "$gif" | cut -f1) KB, ${frames} frames)"

@@ -17,13 +17,23 @@ glmire_wine_vars() {
 # Prints the pid of the wineserver serving $WINEPREFIX, if one runs.
 glmire_server_pid() {
   local pid
-  for pid in $(pgrep -x wineserver 2>/dev/null); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+  # Debian runs it as wineserver64 (or wineserver32).
+  for pid in $(pgrep "^wineserver" 2>/dev/null); do
+    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
       echo "$pid"
       return 0
     fi
   done
   return 1
+}
+
+# Prints the pids of this prefix's processes whose command line matches a pattern.
+glmire_prefix_pids() {  # glmire_prefix_pids <pgrep -f pattern>
+  local pid
+  for pid in $(pgrep -f "$1" 2>/dev/null); do
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+  return 0
 }
 
 glmire_display_up() {
