@@ -120,3 +120,12 @@ e2e_wait_exit() {  # e2e_wait_exit <pid> [tenths of a second]
 e2e_alive() { kill -0 "$1" 2>/dev/null && echo yes || echo no; }
 
 e2e_probe() { wine "$GLMIRE_TOOLS/winprobe.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+
+# Nothing of a saver may outlive its run: no window, no ledger box (which
+# would also keep the process), no saver process and no crash handler.
+e2e_nothing_left() {  # e2e_nothing_left <case>
+  e2e_check "$1: no saver window" "$(e2e_probe find "Screen Saver")" none
+  e2e_check "$1: no Programmer Error box" "$(e2e_probe find "Programmer Error")" none
+  e2e_check "$1: no saver process" "$(e2e_probe processes glmire.scr)" 0
+  e2e_check "$1: no crash handler" "$(e2e_probe processes winedbg.exe)" 0
+}

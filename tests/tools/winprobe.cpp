@@ -5,11 +5,20 @@
 //   activate                  shows a window of its own and makes it the foreground
 //   host                      a host window with a preview pane; prints the pane's
 //                             handle, then takes commands on stdin: "context"
-//                             sends WM_CONTEXTMENU to the pane's child, "destroy"
-//                             destroys the pane, "quit" ends.
+//                             sends WM_CONTEXTMENU to the pane's child, "child"
+//                             prints "child=<0|1>" (has the pane a child window),
+//                             "destroy" destroys the pane, "quit" ends.
 //                             Prints what the pane receives.
+//   gui <title>               resources of the process that owns the window:
+//                             "gdi=<n> gdi-from=<api|table> user=<n> private=<bytes>
+//                              workingset=<bytes> handles=<n> windows=<n> threads=<n>"
+//                             or "none"; -1 where the platform keeps no such figure
+//   processes <image name>    how many processes of that executable name run
 #include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -97,6 +106,9 @@ LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         if (child) SendMessageA(child, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(child), MAKELPARAM(5, 5));
         Say("sent WM_CONTEXTMENU child=%d\n", child ? 1 : 0);
         break;
+      case 'h':
+        Say("child=%d\n", child ? 1 : 0);
+        break;
       case 'd':
         DestroyWindow(pane);
         pane = nullptr;
@@ -117,9 +129,9 @@ LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 DWORD WINAPI ReadCommands(LPVOID host) {
   char line[64];
   while (std::fgets(line, sizeof line, stdin)) {
-    const char* words[] = {"context", "destroy", "quit"};
-    const char codes[] = {'c', 'd', 'q'};
-    for (int i = 0; i < 3; ++i)
+    const char* words[] = {"context", "child", "destroy", "quit"};
+    const char codes[] = {'c', 'h', 'd', 'q'};
+    for (int i = 0; i < 4; ++i)
       if (std::strncmp(line, words[i], std::strlen(words[i])) == 0)
         PostMessageA(static_cast<HWND>(host), kCommandMessage, static_cast<WPARAM>(codes[i]), 0);
   }
@@ -153,6 +165,168 @@ int Host() {
   return 0;
 }
 
+struct WindowTally {
+  DWORD process;
+  long count;
+};
+
+BOOL CALLBACK CountWindow(HWND window, LPARAM context) {
+  auto* tally = reinterpret_cast<WindowTally*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == tally->process) ++tally->count;
+  return TRUE;
+}
+
+BOOL CALLBACK CountTopWindow(HWND window, LPARAM context) {
+  CountWindow(window, context);
+  EnumChildWindows(window, CountWindow, context);
+  return TRUE;
+}
+
+// Windows of the process, children included: the USER objects a run could
+// leave behind, countable where the GUI-resource count is not kept.
+long CountWindows(DWORD process) {
+  WindowTally tally = {process, 0};
+  EnumWindows(CountTopWindow, reinterpret_cast<LPARAM>(&tally));
+  return tally.count;
+}
+
+// Where the GUI-resource count is not kept (Wine): Wine keeps each process's
+// GDI objects in a handle table of its own, found through the process
+// environment block as on Windows; its used entries that are not stock
+// objects are what the count would report. Entry layout as Wine defines it.
+struct GdiHandleEntry {
+  uint64_t object;
+  uint32_t owner;
+  uint16_t unique;  // bit 7: stock object
+  uint8_t type;     // 0: free
+  uint8_t flags;
+  uint64_t userPointer;
+};
+static_assert(sizeof(GdiHandleEntry) == 24, "Wine's GDI handle entry");
+constexpr DWORD kGdiHandles = 0x10000;
+constexpr DWORD kPebGdiTable = 0x94;  // GdiSharedHandleTable in a 32-bit PEB
+
+struct BasicInformation {  // PROCESS_BASIC_INFORMATION
+  LONG exitStatus;
+  void* peb;
+  ULONG_PTR affinity;
+  LONG basePriority;
+  ULONG_PTR id;
+  ULONG_PTR parentId;
+};
+using QueryProcessProc = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+
+long CountGdiTable(HANDLE process) {
+  auto query = reinterpret_cast<QueryProcessProc>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+  BasicInformation basic = {};
+  if (query == nullptr || query(process, 0, &basic, sizeof basic, nullptr) != 0) return -1;
+  DWORD table = 0;
+  SIZE_T got = 0;
+  if (!ReadProcessMemory(process, static_cast<char*>(basic.peb) + kPebGdiTable, &table, sizeof table, &got) ||
+      table == 0)
+    return -1;
+  static GdiHandleEntry entries[kGdiHandles];
+  if (!ReadProcessMemory(process, reinterpret_cast<void*>(static_cast<uintptr_t>(table)), entries, sizeof entries,
+                         &got))
+    return -1;
+  long used = 0;
+  for (const GdiHandleEntry& entry : entries)
+    if (entry.type != 0 && (entry.unique & 0x80) == 0) ++used;
+  return used;
+}
+
+// Wine's per-process handle count answers 0 for every process: count the
+// handle values that can be duplicated out of it instead. Wine hands out the
+// lowest free value first, so the range covers every handle a saver holds.
+long CountHandles(HANDLE process) {
+  DWORD count = 0;
+  if (GetProcessHandleCount(process, &count) && count != 0) return static_cast<long>(count);
+  long valid = 0;
+  for (uintptr_t value = 4; value < 0x10000; value += 4) {
+    HANDLE copy = nullptr;
+    if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS)) {
+      ++valid;
+      CloseHandle(copy);
+    }
+  }
+  return valid;
+}
+
+long CountThreads(DWORD process) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  long count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == process) ++count;
+  CloseHandle(snapshot);
+  return count;
+}
+
+long GuiResources(HANDLE process, DWORD which) {
+  SetLastError(NO_ERROR);
+  const DWORD count = GetGuiResources(process, which);
+  return count == 0 && GetLastError() != NO_ERROR ? -1 : static_cast<long>(count);
+}
+
+int Gui(const char* title) {
+  HWND window = FindWindowA(nullptr, title);
+  DWORD id = 0;
+  if (window != nullptr) GetWindowThreadProcessId(window, &id);
+  HANDLE process =
+      id ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE, FALSE, id) : nullptr;
+  if (process == nullptr) {
+    Say("none\n");
+    return 1;
+  }
+  // -1 marks a figure the platform does not keep, never a count.
+  long gdi = GuiResources(process, GR_GDIOBJECTS);
+  const char* gdiSource = "api";
+  if (gdi < 0) {
+    gdi = CountGdiTable(process);
+    gdiSource = "table";
+  }
+  const long user = GuiResources(process, GR_USEROBJECTS);
+  PROCESS_MEMORY_COUNTERS_EX memory = {};
+  memory.cb = sizeof memory;
+  long long privateBytes = -1;
+  long long workingSet = -1;
+  if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
+    // A live process always has private pages: 0 means the figure is not kept.
+    if (memory.PrivateUsage != 0) privateBytes = static_cast<long long>(memory.PrivateUsage);
+    workingSet = static_cast<long long>(memory.WorkingSetSize);
+  }
+  const long handles = CountHandles(process);
+  Say("gdi=%ld gdi-from=%s user=%ld private=%lld workingset=%lld handles=%ld windows=%ld threads=%ld\n", gdi,
+      gdiSource, user, privateBytes, workingSet, handles, CountWindows(id), CountThreads(id));
+  CloseHandle(process);
+  return 0;
+}
+
+int Processes(const char* image) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) {
+    Say("-1\n");
+    return 1;
+  }
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    // Some systems give the full path, some the name alone.
+    const char* name = std::strrchr(entry.szExeFile, '\\');
+    if (lstrcmpiA(name ? name + 1 : entry.szExeFile, image) == 0) ++count;
+  }
+  CloseHandle(snapshot);
+  Say("%d\n", count);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,6 +334,8 @@ int main(int argc, char** argv) {
   if (argc >= 4 && std::strcmp(argv[1], "settext") == 0) return SetText(argv[2], argv[3]);
   if (argc >= 2 && std::strcmp(argv[1], "activate") == 0) return Activate();
   if (argc >= 2 && std::strcmp(argv[1], "host") == 0) return Host();
-  std::fprintf(stderr, "usage: winprobe find|settext|activate|host ...\n");
+  if (argc >= 3 && std::strcmp(argv[1], "gui") == 0) return Gui(argv[2]);
+  if (argc >= 3 && std::strcmp(argv[1], "processes") == 0) return Processes(argv[2]);
+  std::fprintf(stderr, "usage: winprobe find|settext|activate|host|gui|processes ...\n");
   return 2;
 }

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Maps the saver must refuse, at the screen: other programs' files of the kinds
+# it does not read, headers broken one field at a time, and sizes no 32-bit
+# process can hold. Each gives the black screen with the failure text, closes
+# on input with 0 and leaves nothing behind.
+source "$(dirname "$0")/lib.sh"
+
+$E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
+e2e_show_desktop "$E2E_TMP/desktop.png" || exit 1
+xdotool mousemove 1000 10
+
+# A valid 8 x 8 map with one field changed, or cut short.
+/usr/bin/python3 - "$E2E_TMP" <<'PY'
+import struct, sys
+
+def bmp(w=8, h=8, planes=1, used=0, pixels=True):
+    colours = used if 0 < used <= 256 else 256
+    palette = b"".join(struct.pack("<BBBB", i, i, i, 0) for i in range(colours))
+    offset = 14 + 40 + len(palette)
+    rows = bytes(i & 255 for i in range(abs(w) * abs(h))) if pixels else b""
+    header = struct.pack("<2sIHHI", b"BM", offset + len(rows), 0, 0, offset)
+    info = struct.pack("<IiiHHIIiiII", 40, w, h, planes, 8, 0, len(rows), 2835, 2835, used, 0)
+    return header + info + palette + rows
+
+cases = {
+    "width-6": bmp(w=6),
+    "height-3": bmp(h=3),
+    "two-planes": bmp(planes=2),
+    "colours-257": bmp(used=257),
+    "truncated-header": bmp()[:30],
+    # More bytes than a signed 32-bit size: refused by the reader itself.
+    "over-2gb": bmp(w=65532, h=32770, pixels=False),
+    # Just under that: a size the reader takes, the platform cannot give.
+    "no-memory": bmp(w=65532, h=32767, pixels=False),
+}
+for name, data in cases.items():
+    with open(f"{sys.argv[1]}/{name}.bmp", "wb") as f:
+        f.write(data)
+PY
+
+maps="$GLMIRE_SOURCE/tests/maps"
+while read -r -u 4 name map; do
+  dir="$E2E_TMP/$name"
+  e2e_saver_copy "$dir" "$map"
+  e2e_start_saver "$dir/glmire.scr" /s
+  if ! e2e_wait_window "Screen Saver"; then
+    e2e_check "$name: window" missing shown
+    continue
+  fi
+  sleep 1.2
+  e2e_screenshot "$dir/shot.png"
+  screen=$($E2E_CHECK dark "$dir/shot.png" 0 20 1024 748)
+  text=$($E2E_CHECK dark "$dir/shot.png" 0 0 200 16)
+  echo "$name: black share of the screen $screen, of the text line $text"
+  e2e_check "$name: black screen" "$(awk -v d="$screen" 'BEGIN { print (d > 0.99) ? "yes" : "no" }')" yes
+  e2e_check "$name: failure text" "$(awk -v d="$text" 'BEGIN { print (d < 0.97) ? "yes" : "no" }')" yes
+  xdotool key shift
+  e2e_wait_exit "$E2E_SAVER" 100
+  e2e_check "$name: closes, exit 0" "$E2E_RC" 0
+  e2e_nothing_left "$name"
+done 4<<EOF
+rle8 $maps/magick-rle8.bmp
+24-bit $maps/magick-24bit.bmp
+4-bit $maps/magick-4bit.bmp
+width-6 $E2E_TMP/width-6.bmp
+height-3 $E2E_TMP/height-3.bmp
+two-planes $E2E_TMP/two-planes.bmp
+colours-257 $E2E_TMP/colours-257.bmp
+truncated-header $E2E_TMP/truncated-header.bmp
+over-2gb $E2E_TMP/over-2gb.bmp
+no-memory $E2E_TMP/no-memory.bmp
+EOF
+
+e2e_finish
