@@ -35,15 +35,8 @@ export GLMIRE_WINE_ROOT=$root/build/measure/wine
 unset DISPLAY
 source scripts/wine-env.sh
 glmire_wine_up
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-  glmire_wine_down
-}
-trap cleanup EXIT
+glmire_session
+work=$GLMIRE_WORK
 
 winpath() { local p; p=$(readlink -f "$1"); echo "Z:${p//\//\\}"; }
 # Through a file: a saver the probe starts inherits its output and would keep
@@ -87,7 +80,7 @@ bash scripts/demo-desktop.sh "$work/desktop.png"
 # The root window too, for the peer's desktop grab; Wine sees only the window.
 feh --bg-fill "$work/desktop.png"
 feh --fullscreen --hide-pointer --no-menus "$work/desktop.png" >/dev/null 2>&1 &
-pids+=($!)
+glmire_track $!
 sleep 1
 xdotool mousemove 1020 760
 xserver=$(cat "$GLMIRE_WINE_ROOT/xvfb.pid")
@@ -108,7 +101,7 @@ for run in 1 2 3; do
 done
 
 wine "$scr" /s </dev/null >/dev/null 2>&1 &
-pids+=($!)
+glmire_track $!
 sleep 3
 saver=$(glmire_prefix_pids 'glmire\.scr')
 echo "CPU over ${seconds} s (CPU s per wall s):"
@@ -134,7 +127,7 @@ measure frame-cost "$(winpath "$map")" 1000 | sed 's/^/  /'
 if [ "$peer" = 1 ]; then
   "$spotlight" -window -geometry 1024x768+0+0 >/dev/null 2>&1 &
   hack=$!
-  pids+=("$hack")
+  glmire_track "$hack"
   sleep 3
   theirs=$(cpu_per_wall "$seconds" "$hack" "$xserver")
   echo "  spotlight + Xvfb              $theirs"

@@ -41,25 +41,18 @@ fi
 unset DISPLAY
 source scripts/wine-env.sh
 glmire_wine_up
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-  glmire_wine_down
-}
-trap cleanup EXIT
+glmire_session
+work=$GLMIRE_WORK
 
 echo "No display: running on a private Xvfb ($DISPLAY) over a demo desktop."
 bash scripts/demo-desktop.sh "$work/desktop.png"
 feh --fullscreen --hide-pointer --no-menus "$work/desktop.png" >/dev/null 2>&1 &
-pids+=($!)
+glmire_track $!
 sleep 1
 xdotool mousemove 1020 760
 wine "$scr" /s </dev/null >/dev/null 2>&1 &
 saver=$!
-pids+=("$saver")
+glmire_track "$saver"
 sleep 2
 
 echo "Recording ${seconds} s ..."

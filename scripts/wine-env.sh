@@ -115,6 +115,22 @@ glmire_wine_down() {
   return 0
 }
 
+# For scripts that bring the environment up for themselves: a scratch folder
+# (GLMIRE_WORK), background processes to stop (glmire_track) and, on exit,
+# everything taken down again.
+glmire_session() {
+  GLMIRE_WORK=$(mktemp -d)
+  GLMIRE_PIDS=()
+  trap glmire_session_end EXIT
+}
+glmire_track() { GLMIRE_PIDS+=("$1"); }
+glmire_session_end() {
+  local pid
+  for pid in "${GLMIRE_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$GLMIRE_WORK"
+  glmire_wine_down
+}
+
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   set -eu
   [ $# -ge 2 ] && export GLMIRE_WINE_ROOT=$2

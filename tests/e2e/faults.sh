@@ -61,18 +61,10 @@ close_and_check "next start"
 # gone after its child was made: the normal end, 0. Either way nothing stays.
 $E2E_CHECK map "$E2E_TMP/large.bmp" bottom-up 8192 4096
 e2e_saver_copy "$E2E_TMP/large" "$E2E_TMP/large.bmp"
-mkfifo "$E2E_TMP/commands"
 preview_gone() {  # preview_gone <case> <wait for the child: 0|1>
-  local out="$E2E_TMP/$1.host" i pane=""
-  wine "$GLMIRE_TOOLS/winprobe.exe" host <"$E2E_TMP/commands" >"$out" 2>/dev/null &
-  e2e_track $!
-  exec 3>"$E2E_TMP/commands"
-  for i in $(seq 100); do
-    pane=$(head -n 1 "$out" 2>/dev/null | tr -d '\r')
-    [ -n "$pane" ] && break
-    sleep 0.1
-  done
-  e2e_start_saver "$E2E_TMP/large/glmire.scr" /p "$pane"
+  local out="$E2E_TMP/$1.host" i
+  e2e_start_host "$out" || { e2e_check "$1: host" missing shown; return; }
+  e2e_start_saver "$E2E_TMP/large/glmire.scr" /p "$E2E_PANE"
   if [ "$2" = 1 ]; then
     for i in $(seq 100); do
       echo child >&3
@@ -87,8 +79,7 @@ preview_gone() {  # preview_gone <case> <wait for the child: 0|1>
     1:0 | 0:0 | 0:255) e2e_check "$1: ends by itself" ok ok ;;
     *) e2e_check "$1: ends by itself" "$E2E_RC" "0 (or 255 before the saver's start)" ;;
   esac
-  echo quit >&3
-  exec 3>&-
+  e2e_stop_host
   e2e_nothing_left "$1"
 }
 preview_gone "pane gone at once" 0

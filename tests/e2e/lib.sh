@@ -129,3 +129,37 @@ e2e_nothing_left() {  # e2e_nothing_left <case>
   e2e_check "$1: no saver process" "$(e2e_probe processes glmire.scr)" 0
   e2e_check "$1: no crash handler" "$(e2e_probe processes winedbg.exe)" 0
 }
+
+# Starts winprobe's preview host; its pane's handle lands in E2E_PANE, what
+# it prints in <out>, and fd 3 takes its commands (see winprobe.cpp).
+e2e_start_host() {  # e2e_start_host <out>
+  local i
+  [ -p "$E2E_TMP/commands" ] || mkfifo "$E2E_TMP/commands"
+  wine "$GLMIRE_TOOLS/winprobe.exe" host <"$E2E_TMP/commands" >"$1" 2>/dev/null &
+  e2e_track $!
+  exec 3>"$E2E_TMP/commands"
+  E2E_PANE=""
+  for i in $(seq 100); do
+    E2E_PANE=$(head -n 1 "$1" 2>/dev/null | tr -d '\r')
+    [ -n "$E2E_PANE" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Ends the preview host started last.
+e2e_stop_host() {
+  echo quit >&3
+  exec 3>&-
+}
+
+# The saver's failure screen: black all over but for the failure text at the
+# top-left.
+e2e_check_failure_screen() {  # e2e_check_failure_screen <case> <screenshot>
+  local screen text
+  screen=$($E2E_CHECK dark "$2" 0 20 1024 748)
+  text=$($E2E_CHECK dark "$2" 0 0 200 16)
+  echo "$1: black share of the screen $screen, of the text line $text"
+  e2e_check "$1: black screen" "$(awk -v d="$screen" 'BEGIN { print (d > 0.99) ? "yes" : "no" }')" yes
+  e2e_check "$1: failure text" "$(awk -v d="$text" 'BEGIN { print (d < 0.97) ? "yes" : "no" }')" yes
+}

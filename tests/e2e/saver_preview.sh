@@ -13,20 +13,11 @@ $E2E_CHECK map "$E2E_TMP/map.bmp" bottom-up 96 64
 e2e_saver_copy "$E2E_TMP/saver" "$E2E_TMP/map.bmp"
 e2e_saver_copy "$E2E_TMP/nomap"
 
-mkfifo "$E2E_TMP/commands"
 # The pane is 256x192 at (700, 475) on the screen.
 preview_case() {  # preview_case <name> <scr>
   local name=$1 out="$E2E_TMP/$1.host"
-  wine "$GLMIRE_TOOLS/winprobe.exe" host <"$E2E_TMP/commands" >"$out" 2>/dev/null &
-  e2e_track $!
-  exec 3>"$E2E_TMP/commands"
-  local i pane=""
-  for i in $(seq 100); do
-    pane=$(head -n 1 "$out" 2>/dev/null | tr -d '\r')
-    [ -n "$pane" ] && break
-    sleep 0.1
-  done
-  e2e_start_saver "$2" /p "$pane"
+  e2e_start_host "$out" || { e2e_check "$name: host" missing shown; return; }
+  e2e_start_saver "$2" /p "$E2E_PANE"
   sleep 1.5
   e2e_check "$name: the preview runs" "$(e2e_alive "$E2E_SAVER")" yes
 
@@ -40,8 +31,7 @@ preview_case() {  # preview_case <name> <scr>
   echo destroy >&3
   e2e_wait_exit "$E2E_SAVER" 50
   e2e_check "$name: the pane's end ends the saver, exit 0" "$E2E_RC" 0
-  echo quit >&3
-  exec 3>&-
+  e2e_stop_host
 }
 
 preview_case preview "$E2E_TMP/saver/glmire.scr"
