@@ -5,11 +5,7 @@
 # several full-screen starts at once.
 source "$(dirname "$0")/lib.sh"
 
-$E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
-e2e_show_desktop "$E2E_TMP/desktop.png" || exit 1
-xdotool mousemove 1000 10
-sleep 0.3
-e2e_screenshot "$E2E_TMP/before.png"
+e2e_test_desktop || exit 1
 scr="$E2E_TMP/saver/glmire.scr"
 
 start() {  # start <case>

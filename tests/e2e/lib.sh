@@ -76,6 +76,16 @@ e2e_show_desktop() {  # e2e_show_desktop <picture>
   return 1
 }
 
+# The test desktop: a busy picture shown full screen, the pointer parked in a
+# corner, and the screen as it then is in $E2E_TMP/before.png.
+e2e_test_desktop() {
+  $E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
+  e2e_show_desktop "$E2E_TMP/desktop.png" || return 1
+  xdotool mousemove 1000 10
+  sleep 0.3
+  e2e_screenshot "$E2E_TMP/before.png"
+}
+
 # A copy of the saver in its own folder, with the given map beside it (or none).
 e2e_saver_copy() {  # e2e_saver_copy <dir> [map.bmp]
   mkdir -p "$1"

@@ -4,9 +4,7 @@
 # keeping the process) also when the window goes while the worker prepares.
 source "$(dirname "$0")/lib.sh"
 
-$E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
-e2e_show_desktop "$E2E_TMP/desktop.png" || exit 1
-xdotool mousemove 1000 10
+e2e_test_desktop || exit 1
 
 failure_case() {  # failure_case <name> <map or empty>
   local dir="$E2E_TMP/$1"

@@ -3,8 +3,7 @@
 # the title stays.
 source "$(dirname "$0")/lib.sh"
 
-$E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
-e2e_show_desktop "$E2E_TMP/desktop.png" || exit 1
+e2e_test_desktop || exit 1
 $E2E_CHECK map "$E2E_TMP/map.bmp" bottom-up 96 64
 e2e_saver_copy "$E2E_TMP/saver" "$E2E_TMP/map.bmp"
 scr="$E2E_TMP/saver/glmire.scr"

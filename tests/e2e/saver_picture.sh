@@ -5,11 +5,7 @@
 # screen (every frame clipped at all four edges).
 source "$(dirname "$0")/lib.sh"
 
-$E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
-e2e_show_desktop "$E2E_TMP/desktop.png" || exit 1
-xdotool mousemove 1000 10
-sleep 0.3
-e2e_screenshot "$E2E_TMP/before.png"
+e2e_test_desktop || exit 1
 
 run_case() {  # run_case <name> <order> <w> <h>
   local name=$1 dir="$E2E_TMP/$1"

@@ -15,9 +15,7 @@ interval=${2:-15}
 # of anything per frame is far beyond this.
 memory_slack_kb=${GLMIRE_SOAK_SLACK_KB:-1024}
 
-$E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
-e2e_show_desktop "$E2E_TMP/desktop.png" || exit 1
-xdotool mousemove 1000 10
+e2e_test_desktop || exit 1
 e2e_saver_copy "$E2E_TMP/saver" "$GLMIRE_BIN/glmire.bmp"
 e2e_start_saver "$E2E_TMP/saver/glmire.scr" /s
 e2e_wait_window "Screen Saver" || { echo "FAIL: no saver window"; exit 1; }
