@@ -57,11 +57,14 @@ glmire_display_up() {
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.05
     done
-    if [ -S "/tmp/.X11-unix/X$n" ]; then
+    # Another tree's Xvfb may have taken the same number a moment earlier: the
+    # socket is then theirs, and only the lock file tells whose server it is.
+    if [ -S "/tmp/.X11-unix/X$n" ] && [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ]; then
       echo "$pid" >"$root/xvfb.pid"; echo "$n" >"$root/display"
       export DISPLAY=":$n"
       return 0
     fi
+    kill "$pid" 2>/dev/null
   done
   echo "wine-env: could not start Xvfb (see $root/xvfb.log)" >&2
   return 1
