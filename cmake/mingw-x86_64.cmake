@@ -1,0 +1,4 @@
+# Cross toolchain: 64-bit Windows (PE32+, x86-64) with MinGW-w64 from Debian.
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(triple x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
