@@ -28,21 +28,24 @@ if [ "$peer" = 1 ] && [ ! -x "$spotlight" ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
     xscreensaver-data-extra >/dev/null
 fi
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target glmire shade_maps measure >/dev/null
-
-export GLMIRE_WINE_ROOT=$root/build/measure/wine
-unset DISPLAY
 source scripts/wine-env.sh
-glmire_wine_up
+glmire_pick_build
+echo "Measuring $GLMIRE_PICK_REASON"
+cmake --preset "$GLMIRE_PRESET" >/dev/null
+cmake --build --preset "$GLMIRE_PRESET" --target glmire shade_maps measure >/dev/null
+build=$root/build/$GLMIRE_PRESET
+
+export GLMIRE_WINE_ROOT=$root/build/measure/$GLMIRE_WINE_ARCH/wine
+unset DISPLAY
 glmire_session
+glmire_wine_up
 work=$GLMIRE_WORK
 
 winpath() { local p; p=$(readlink -f "$1"); echo "Z:${p//\//\\}"; }
 # Through a file: a saver the probe starts inherits its output and would keep
 # a pipe open for as long as it runs.
 measure() {
-  wine "$root/build/windows/tools/measure.exe" "$@" </dev/null >"$work/measure.out" 2>/dev/null || true
+  wine "$build/tools/measure.exe" "$@" </dev/null >"$work/measure.out" 2>/dev/null || true
   tr -d '\r' <"$work/measure.out"
 }
 value() { sed -n "s/^$1 //p" <<<"$2"; }
@@ -85,14 +88,14 @@ sleep 1
 xdotool mousemove 1020 760
 xserver=$(cat "$GLMIRE_WINE_ROOT/xvfb.pid")
 server=$(glmire_server_pid)
-scr=$root/build/windows/bin/glmire.scr
-map=$root/build/windows/bin/glmire.bmp
+scr=$build/bin/glmire.scr
+map=$build/bin/glmire.bmp
 
 read -r mapw maph < <(/usr/bin/identify -format '%w %h\n' "$map")
-echo "Glowmire on Xvfb 1024x768x24, $(wine --version), default map ${mapw}x${maph}"
+echo "Glowmire ($GLMIRE_PRESET, $GLMIRE_WINE_ARCH prefix) on Xvfb 1024x768x24, $(wine --version), default map ${mapw}x${maph}"
 echo "Buffers: frame 1024x768x2 = $((1024 * 768 * 2)) B, map $((mapw * maph)) B, save buffer $((mapw * maph * 2)) B"
 
-bare=$(measure bare "$(winpath "$root/build/windows/tools/measure.exe") idle 0" 7)
+bare=$(measure bare "$(winpath "$build/tools/measure.exe") idle 0" 7)
 echo "Bare Wine process start and end: $(value bare-start-ms "$bare") ms"
 for run in 1 2 3; do
   first=$(measure first-frame "$(winpath "$scr") /s" 40000)
@@ -113,7 +116,7 @@ frames=$(measure frames 5)
 echo "Screen changes per second: $(value screen-changes-per-s "$frames") (cadence 50 ms + drawing: at most 20;" \
   "the probe grabbed the screen $(value grabs-per-s "$frames") times a second)"
 hwm=$(awk '/VmHWM/ { print $2 }' "/proc/$saver/status")
-wine "$root/build/windows/tools/measure.exe" idle 3000 </dev/null >/dev/null 2>&1 &
+wine "$build/tools/measure.exe" idle 3000 </dev/null >/dev/null 2>&1 &
 idle=$!
 sleep 2
 bare_hwm=$(awk '/VmHWM/ { print $2 }' "/proc/$idle/status")

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Windows release zip (glmire.scr, glmire.bmp, mkshademap.exe and a
-# readme for Windows users) and says where it wrote it.
+# readme for Windows users, and the 64-bit saver with its map in x64/) and
+# says where it wrote it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-cmake --preset windows >/dev/null
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 --target glmire shade_maps >/dev/null
+cmake --preset windows -DGLMIRE_X64_BIN="$PWD/build/windows-x64/bin" >/dev/null
 cmake --build --preset windows >/dev/null
 (cd build/windows && cpack -G ZIP >/dev/null)
 zip=$(ls build/windows/package/glowmire-*-win32.zip)

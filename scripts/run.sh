@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds glmire.scr and runs it full screen under Wine.
+# Builds glmire.scr and runs it full screen under Wine: the PE32 build where
+# this machine runs 32-bit programs, else the x64 build (it says which).
 #  - With a display ($DISPLAY set and reachable): runs there until you move
 #    the mouse or press a key, like any screen saver.
 #  - Headless: runs on a private Xvfb over a demo desktop picture, records a
@@ -20,16 +21,19 @@ while [ $# -gt 0 ]; do
 done
 
 bash scripts/deps.sh
+source scripts/wine-env.sh
+glmire_pick_build
+echo "Running $GLMIRE_PICK_REASON"
 echo "Building glmire.scr ..."
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target glmire shade_maps >/dev/null
-scr=$root/build/windows/bin/glmire.scr
+cmake --preset "$GLMIRE_PRESET" >/dev/null
+cmake --build --preset "$GLMIRE_PRESET" --target glmire shade_maps >/dev/null
+build=$root/build/$GLMIRE_PRESET
+scr=$build/bin/glmire.scr
 echo "Built $scr (with glmire.bmp beside it)"
 
-export GLMIRE_WINE_ROOT=$root/build/windows/wine
+export GLMIRE_WINE_ROOT=$build/wine
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   export GLMIRE_DISPLAY=user
-  source scripts/wine-env.sh
   glmire_wine_up
   echo "Running glmire.scr /s on $DISPLAY: move the mouse or press a key to end it."
   set +e
@@ -39,9 +43,8 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
 fi
 
 unset DISPLAY
-source scripts/wine-env.sh
-glmire_wine_up
 glmire_session
+glmire_wine_up
 work=$GLMIRE_WORK
 
 echo "No display: running on a private Xvfb ($DISPLAY) over a demo desktop."

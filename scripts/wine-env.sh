@@ -1,14 +1,55 @@
 #!/usr/bin/env bash
 # Wine environment of one build tree: a private prefix, an X display and a warm
 # wineserver. Source it and call glmire_wine_up; or run it as
-#   wine-env.sh up|down <root>
+#   wine-env.sh up|down <root> [win32|win64]
 # GLMIRE_WINE_ROOT (or <root>) is the folder that holds the prefix, the lock and logs.
+# GLMIRE_WINE_ARCH (or the third argument) is the prefix's architecture: win32
+# (the default, PE32 programs through the 32-bit loader) or win64 (PE32+
+# programs through the 64-bit loader, for machines that run no 32-bit code).
 # GLMIRE_DISPLAY=user keeps the caller's $DISPLAY; otherwise a private Xvfb is used.
+
+GLMIRE_WINE_BIN=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-bin
+
+# 0 when this machine executes 32-bit programs. Asked of the 32-bit Wine loader
+# itself: kernels built without IA-32 support refuse it with "Exec format error".
+glmire_runs_32bit() {
+  /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# Why glmire_runs_32bit failed, in a few words.
+glmire_32bit_reason() {
+  local why
+  if [ ! -e /usr/lib/wine/wine ]; then echo "/usr/lib/wine/wine is not installed"; return; fi
+  why=$(/usr/lib/wine/wine --version 2>&1 | tail -1)
+  echo "/usr/lib/wine/wine: ${why:-no answer}"
+}
+
+# The Windows build a script should run here: sets GLMIRE_PRESET (windows or
+# windows-x64), GLMIRE_WINE_ARCH and GLMIRE_PICK_REASON; fails with a one-line
+# message when Wine can run neither.
+glmire_pick_build() {
+  if glmire_runs_32bit; then
+    GLMIRE_PRESET=windows GLMIRE_WINE_ARCH=win32
+    GLMIRE_PICK_REASON="the PE32 build: this machine runs 32-bit programs"
+  elif /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+    GLMIRE_PRESET=windows-x64 GLMIRE_WINE_ARCH=win64
+    GLMIRE_PICK_REASON="the x64 build: this machine runs no 32-bit programs ($(glmire_32bit_reason))"
+  else
+    echo "wine-env: no Wine can run here: /usr/lib/wine/wine and /usr/lib/wine/wine64 both fail (is wine installed?)" >&2
+    return 1
+  fi
+  export GLMIRE_WINE_ARCH
+}
 
 glmire_wine_vars() {
   local root=${GLMIRE_WINE_ROOT:?GLMIRE_WINE_ROOT is not set}
   export WINEPREFIX="$root/prefix"
-  export WINEARCH=win32
+  export WINEARCH=${GLMIRE_WINE_ARCH:-win32}
+  case $WINEARCH in
+    win64) export GLMIRE_WINE_LOADER=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64 ;;
+    *) export GLMIRE_WINE_LOADER=/usr/lib/wine/wine ;;
+  esac
+  case ":$PATH:" in *":$GLMIRE_WINE_BIN:"*) ;; *) export PATH="$GLMIRE_WINE_BIN:$PATH" ;; esac
   export WINEDEBUG=${WINEDEBUG:--all}
   # No Mono/Gecko installers, no desktop menu entries.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -73,6 +114,15 @@ glmire_display_up() {
 glmire_prefix_up() {
   local root=$GLMIRE_WINE_ROOT lockfd=$1
   [ -f "$WINEPREFIX/.glmire-ready" ] && return 0
+  if ! "$GLMIRE_WINE_LOADER" --version >/dev/null 2>&1; then
+    if [ "$WINEARCH" = win32 ]; then
+      echo "wine-env: 32-bit Windows programs cannot run on this machine ($(glmire_32bit_reason));" \
+        "the windows-x64 build runs through Wine's 64-bit side" >&2
+    else
+      echo "wine-env: $GLMIRE_WINE_LOADER cannot run here; is the wine64 package installed?" >&2
+    fi
+    return 1
+  fi
   wineserver -k >/dev/null 2>&1 {lockfd}>&-
   rm -rf "$WINEPREFIX"
   # Wine writes the registry lazily; wait for the server before the prefix counts as made.
@@ -103,6 +153,8 @@ glmire_wine_up() {
   local rc=0
   glmire_display_up "$lockfd" && glmire_prefix_up "$lockfd" && glmire_server_up "$lockfd" || rc=1
   exec {lockfd}>&-
+  # Nothing of a failed start stays behind, the private Xvfb included.
+  [ $rc -eq 0 ] || glmire_wine_down
   return $rc
 }
 
@@ -137,9 +189,10 @@ glmire_session_end() {
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   set -eu
   [ $# -ge 2 ] && export GLMIRE_WINE_ROOT=$2
+  [ $# -ge 3 ] && export GLMIRE_WINE_ARCH=$3
   case "${1:-}" in
-    up) glmire_wine_up && echo "DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX" ;;
+    up) glmire_wine_up && echo "DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX WINEARCH=$WINEARCH" ;;
     down) glmire_wine_down ;;
-    *) echo "usage: wine-env.sh up|down <root>" >&2; exit 2 ;;
+    *) echo "usage: wine-env.sh up|down <root> [win32|win64]" >&2; exit 2 ;;
   esac
 fi

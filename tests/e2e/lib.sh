@@ -94,11 +94,15 @@ e2e_saver_copy() {  # e2e_saver_copy <dir> [map.bmp]
   return 0
 }
 
-# Starts a saver in the background; its pid is in E2E_SAVER.
+# Starts a saver in the background; its pid is in E2E_SAVER. E2E_ADDRESS_LIMIT_KB,
+# when set, caps its address space (ulimit -v).
 e2e_start_saver() {  # e2e_start_saver <scr> <switches...>
   local scr=$1
   shift
-  wine "$scr" "$@" </dev/null >/dev/null 2>&1 &
+  (
+    [ -n "${E2E_ADDRESS_LIMIT_KB:-}" ] && ulimit -v "$E2E_ADDRESS_LIMIT_KB"
+    exec wine "$scr" "$@" </dev/null >/dev/null 2>&1
+  ) &
   E2E_SAVER=$!
   e2e_track "$E2E_SAVER"
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "effect/block_ledger.h"
+#include "tests/support/box_watcher.h"
 #include "tests/support/map_bytes.h"
 
 namespace {
@@ -32,6 +33,7 @@ class MapFiles : public ::testing::Test {
   void TearDown() override {
     for (const std::string& f : files_) DeleteFileA(f.c_str());
     RemoveDirectoryA(folder_.c_str());
+    BoxWatcher watcher;
     EXPECT_EQ(CheckBlockLedger(), 0) << "a block was left taken";
   }
   std::string Write(const char* name, const std::vector<uint8_t>& bytes) {
@@ -96,6 +98,7 @@ TEST(ShadeMapFiles, OtherProgramsMapsReadThroughThePlatform) {
     EXPECT_EQ(map.pixels, nullptr);
     EXPECT_EQ(map.width, 0);
   }
+  BoxWatcher watcher;  // an unbalanced count fails here rather than waits
   EXPECT_EQ(CheckBlockLedger(), 0);
 }
 
@@ -133,6 +136,7 @@ TEST(ShadeMapFiles, TheBuildsMapsAreAcceptableGrayMaps) {
     }
     ReleaseShadeMap(&map);
   }
+  BoxWatcher watcher;  // an unbalanced count fails here rather than waits
   EXPECT_EQ(CheckBlockLedger(), 0);
 }
 
