@@ -12,14 +12,14 @@ source scripts/wine-env.sh
 
 passed=0
 failed=0
-run_workflow() {  # run_workflow <preset> [ctest arguments...]
+run_workflow() {  # run_workflow <preset> [configure arguments...]
   local preset=$1 log
   shift
   log=$(mktemp)
-  echo "=== $preset $* ==="
-  cmake --preset "$preset" >"$log" 2>&1 && cmake --build --preset "$preset" >>"$log" 2>&1 || {
+  echo "=== $preset ==="
+  cmake --preset "$preset" "$@" >"$log" 2>&1 && cmake --build --preset "$preset" >>"$log" 2>&1 || {
     cat "$log"; rm -f "$log"; failed=$((failed + 1)); return 1; }
-  ctest --preset "$preset" "$@" 2>&1 | tee "$log" | grep -v -E '^ +Start |Test +#[0-9]+: .* Passed'
+  ctest --preset "$preset" 2>&1 | tee "$log" | grep -v -E '^ +Start |Test +#[0-9]+: .* Passed'
   local summary
   summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log")
   if [ -n "$summary" ]; then
@@ -36,10 +36,10 @@ run_workflow() {  # run_workflow <preset> [ctest arguments...]
 start=$(date +%s)
 run_workflow native
 if glmire_runs_32bit; then
-  run_workflow windows
+  run_workflow windows -DGLMIRE_WINE_TESTS=ON
   pe32_note=""
 else
-  run_workflow windows -L build
+  run_workflow windows -DGLMIRE_WINE_TESTS=OFF
   pe32_note="PE32 suite under Wine NOT RUN: this machine runs no 32-bit programs ($(glmire_32bit_reason)); only its build checks ran"
 fi
 run_workflow windows-x64
