@@ -21,7 +21,53 @@ configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-ru
                                 WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 
-# The saver's own code: no exceptions, no RTTI, old enough subsystem for the 9x family.
+# What differs between the 32-bit and the 64-bit saver, in one place.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$")
+  # The PE32 saver: Windows 95 and NT 4.0 onwards (its import and instruction checks).
+  set(GLMIRE_PE32 TRUE)
+  # C symbols carry a leading underscore on i386.
+  set(GLMIRE_SYMBOL_PREFIX "_")
+  # Faults travel the FS:[0] handler chain here; DWARF unwind tables would
+  # only serve C++ exceptions, which the saver does not use.
+  set(GLMIRE_UNWIND_OPTIONS -fno-asynchronous-unwind-tables -fno-unwind-tables)
+  # The 9x family and NT 4 run on a 486; Debian's compiler would otherwise
+  # assume a Pentium Pro (cmov). Scheduling stays tuned for today's machines.
+  set(GLMIRE_ARCH_OPTIONS -march=i486 -mtune=generic)
+  # The 9x family and NT 4 refuse images that ask for a newer subsystem.
+  set(GLMIRE_SUBSYSTEM_VERSION 4 0)
+else()
+  set(GLMIRE_PE32 FALSE)
+  set(GLMIRE_SYMBOL_PREFIX "")
+  # The x64 system walks the stack through every function's unwind data.
+  set(GLMIRE_UNWIND_OPTIONS)
+  set(GLMIRE_ARCH_OPTIONS)
+  # The oldest 64-bit Windows (XP x64, Server 2003) is 5.2.
+  set(GLMIRE_SUBSYSTEM_VERSION 5 2)
+endif()
+
+# The saver's own code (the test programs link the same libraries): the
+# oldest processor, no exceptions, no RTTI, nothing that needs the C++ runtime
+# (the saver links none, see glmire_win32_saver).
 function(glmire_win32_product target)
-  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+  target_compile_options(${target} PRIVATE ${GLMIRE_ARCH_OPTIONS} -fno-exceptions -fno-rtti
+                                           -fno-threadsafe-statics ${GLMIRE_UNWIND_OPTIONS})
+endfunction()
+
+# The saver links neither the C runtime nor libgcc/libstdc++: msvcrt.dll is
+# missing on the first Windows 95, the C++ runtime imports wide-character
+# calls that are stubs on the 9x family, and the prebuilt runtime objects
+# assume a Pentium Pro. The process starts at entry (extern "C", no
+# arguments, never returns). Symbols of the linked image stay in
+# <target>.symbols.scr beside the build files for the disassembly checks; the
+# target file itself is stripped.
+function(glmire_win32_saver target entry)
+  target_link_options(${target} PRIVATE -nostdlib -Wl,--entry,${GLMIRE_SYMBOL_PREFIX}${entry})
+  target_link_libraries(${target} PRIVATE kernel32 user32 gdi32 advapi32)
+  set(symbols ${CMAKE_CURRENT_BINARY_DIR}/${target}.symbols.scr)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${symbols}
+    COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:${target}>
+    BYPRODUCTS ${symbols}
+    VERBATIM)
+  set_target_properties(${target} PROPERTIES GLMIRE_SYMBOLS_FILE ${symbols})
 endfunction()

@@ -13,7 +13,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# No MinGW runtime DLLs beside the saver: a missing libgcc/libstdc++ DLL makes
+# No MinGW runtime DLLs beside the test programs and tools (the saver links no
+# runtime at all, see cmake/Windows.cmake): a missing libgcc/libstdc++ DLL makes
 # the process exit silently with code 53 under Wine and refuse to start on Windows.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -9,6 +9,10 @@
 namespace {
 
 DriftWorker driftWorker;
+// Where the worker finds its map. Too large for the worker's frame: the saver
+// has no stack probe to grow a thread's stack past its guard page in one
+// step. The process runs one worker (driftWorker) at a time.
+char mapPathBuffer[kShadeMapPathCapacity];
 
 constexpr char kFailureText[] = "Cannot load glmire.bmp";
 constexpr DWORD kFrameMilliseconds = 50;
@@ -152,8 +156,7 @@ int32_t RunDrift(DriftWorker* record) {
   AllowSse2Shading(SystemKeepsSse2State());
   HWND window = record->window;
   HDC dc = GetDC(window);
-  char path[kShadeMapPathCapacity];
-  const char* mapPath = ShadeMapPath(path, sizeof path) == 0 ? path : nullptr;
+  const char* mapPath = ShadeMapPath(mapPathBuffer, sizeof mapPathBuffer) == 0 ? mapPathBuffer : nullptr;
   RECT windowRect = {};
   GetWindowRect(window, &windowRect);
 

@@ -1,5 +1,7 @@
 #include "effect/shade_table.h"
 
+#include <atomic>
+
 #include "effect/shade_kernels.h"
 
 #if defined(__i386__)
@@ -58,14 +60,21 @@ bool CpuHasSse2() { return false; }
 
 namespace {
 bool systemAllowsSse2 = true;
-}
+// CPUID is slow under a hypervisor (it traps): asked once per process, by
+// whichever thread shades first. Threads that race get the same answer, so a
+// race only asks twice; a guarded local static would need the C++ runtime.
+std::atomic<int> cpuSse2Answer{-1};  // -1: not asked yet
+}  // namespace
 
 void AllowSse2Shading(bool allowed) { systemAllowsSse2 = allowed; }
 
 bool ShadeRectUsesSse2() {
-  // CPUID is slow under a hypervisor (it traps); ask once per process.
-  static const bool cpuHasSse2 = CpuHasSse2();
-  return cpuHasSse2 && systemAllowsSse2;
+  int answer = cpuSse2Answer.load(std::memory_order_relaxed);
+  if (answer < 0) {
+    answer = CpuHasSse2() ? 1 : 0;
+    cpuSse2Answer.store(answer, std::memory_order_relaxed);
+  }
+  return answer != 0 && systemAllowsSse2;
 }
 
 void ShadeRect(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t mapX, int32_t mapY,

@@ -46,9 +46,12 @@ int32_t RunMode(void* context) {
   return -1;
 }
 
+// The larger record is known only from NT 5 on; the call fails with it elsewhere.
+static_assert(sizeof(OSVERSIONINFOA) == 148, "GetVersionExA needs the 148-byte record");
+
 bool IsWin9xFamily() {
   OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof version;  // the 148-byte record both families know
+  version.dwOSVersionInfoSize = sizeof version;
   return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
 }
 

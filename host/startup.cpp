@@ -1,4 +1,7 @@
 // Process entry: cut the command tail out of the command line and run the saver.
+// The system calls this directly; no runtime start-up runs before it, so it
+// must not rely on anything such a start-up would prepare (global
+// constructors, the C library's heap or stdio).
 #include <windows.h>
 
 #include "host/command_tail.h"
@@ -8,9 +11,7 @@ namespace {
 const char* NextCharacter(const char* p) { return CharNextA(p); }
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  // The runtime's own split of the command line is not ours: the host's rules
-  // for the program name and the switches are applied here.
+extern "C" __attribute__((noreturn)) void StartSaverProcess() {
   const char* tail = SkipProgramName(GetCommandLineA(), NextCharacter);
   ExitProcess(static_cast<UINT>(RunSaver(GetModuleHandleA(nullptr), tail)));
 }

@@ -1,0 +1,68 @@
+# Fails when the PE32 saver could not start on Windows 95 or NT 4.0: an import
+# outside ALLOWLIST (another DLL such as msvcrt.dll, a function those systems
+# lack or only stub, an import by ordinal), or an image that is not the lean,
+# stripped release (debug sections, a symbol table, more than MAX_BYTES).
+# Wine exports everything, so only this check sees such a saver fail.
+#   cmake -DOBJDUMP=... -DIMAGE=... -DALLOWLIST=... -DMAX_BYTES=... -P saver_imports.cmake
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${OBJDUMP} -p -h ${IMAGE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} failed on ${IMAGE}")
+endif()
+
+file(STRINGS ${ALLOWLIST} allowed REGEX "^[A-Za-z0-9_]+ [A-Za-z0-9_]+$")
+set(allowedKeys "")
+foreach(entry IN LISTS allowed)
+  string(REGEX MATCH "^([^ ]+) (.+)$" ignored "${entry}")
+  string(TOUPPER "${CMAKE_MATCH_1}" library)
+  list(APPEND allowedKeys "${library}.DLL ${CMAKE_MATCH_2}")
+endforeach()
+if(NOT allowedKeys)
+  message(FATAL_ERROR "no entries read from ${ALLOWLIST}")
+endif()
+
+string(REPLACE ";" "\\;" dump "${dump}")
+string(REPLACE "\n" ";" lines "${dump}")
+set(library "")
+set(stripped FALSE)
+set(imports 0)
+set(offenders "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^\tDLL Name: (.+)$")
+    string(TOUPPER "${CMAKE_MATCH_1}" library)
+  elseif(line MATCHES "^\tvma: ")
+  elseif(library AND line MATCHES "^\t[0-9a-f]+\t +[0-9]+ +(.*)$")
+    math(EXPR imports "${imports} + 1")
+    set(name "${CMAKE_MATCH_1}")
+    if(NOT name MATCHES "^[A-Za-z0-9_]+$")
+      list(APPEND offenders "${library} by ordinal or odd name: '${name}'")
+    elseif(NOT "${library} ${name}" IN_LIST allowedKeys)
+      list(APPEND offenders "${library} ${name}")
+    endif()
+  elseif(line MATCHES "^ *[0-9]+ (\\.debug[^ ]*|\\.stab[^ ]*) ")
+    list(APPEND offenders "debug section ${CMAKE_MATCH_1}")
+  elseif(line MATCHES "^\tsymbols stripped$")
+    set(stripped TRUE)
+  elseif(line MATCHES "^$")
+    set(library "")
+  endif()
+endforeach()
+
+# The check means nothing if the import table was not read.
+if(imports EQUAL 0)
+  message(FATAL_ERROR "no imports found in ${IMAGE}")
+endif()
+if(NOT stripped)
+  list(APPEND offenders "a symbol table: the release is stripped")
+endif()
+file(SIZE ${IMAGE} bytes)
+if(bytes GREATER MAX_BYTES)
+  list(APPEND offenders "${bytes} bytes, more than ${MAX_BYTES}")
+endif()
+if(offenders)
+  list(JOIN offenders "\n  " text)
+  message(FATAL_ERROR "${IMAGE} is not fit for Windows 95 and NT 4.0:\n  ${text}\n"
+                      "(an import goes into ${ALLOWLIST} only with a source showing that "
+                      "both systems implement it)")
+endif()
+message(STATUS "${imports} imports, all allowed; ${bytes} bytes, stripped")
