@@ -29,21 +29,35 @@ struct Expected {
   bool accepted;
   int64_t width, height;
   bool bottomUp;
-  uint32_t colours, pixelsAt;
+  uint32_t colours, entryBytes, paletteAt, pixelsAt;
 };
 Expected Judge(const uint8_t* d, size_t size) {
   Expected e{};
-  if (size < 54 || U16(d) != 0x4D42 || U16(d + 26) != 1 || U16(d + 28) != 8 || U32(d + 30) != 0 ||
-      U32(d + 46) > 256)
+  if (size < 54 || U16(d) != 0x4D42) return e;
+  const uint32_t info = U32(d + 14);
+  if (info == 12) {  // OS/2 core header
+    if (U16(d + 22) != 1 || U16(d + 24) != 8) return e;
+    e.width = U16(d + 18);
+    e.height = U16(d + 20);
+    e.bottomUp = true;
+    e.colours = 256;
+    e.entryBytes = 3;
+  } else if (info == 40 || info == 52 || info == 56 || info == 108 || info == 124) {
+    if (U16(d + 26) != 1 || U16(d + 28) != 8 || U32(d + 30) != 0 || U32(d + 46) > 256) return e;
+    e.width = static_cast<int32_t>(U32(d + 18));
+    const int64_t height = static_cast<int32_t>(U32(d + 22));
+    e.bottomUp = height > 0;
+    e.height = height < 0 ? -height : height;
+    e.colours = U32(d + 46) ? U32(d + 46) : 256;
+    e.entryBytes = 4;
+  } else {
     return e;
-  e.width = static_cast<int32_t>(U32(d + 18));
-  const int64_t height = static_cast<int32_t>(U32(d + 22));
-  e.bottomUp = height > 0;
-  e.height = height < 0 ? -height : height;
-  e.colours = U32(d + 46) ? U32(d + 46) : 256;
+  }
+  e.paletteAt = 14 + info;
   e.pixelsAt = U32(d + 10);
+  const uint64_t paletteEnd = e.paletteAt + uint64_t{e.colours} * e.entryBytes;
   e.accepted = e.width >= 4 && e.width <= 65535 && e.width % 4 == 0 && e.height >= 4 &&
-               e.height <= 65535 && size >= 54 + e.colours * 4;
+               e.height <= 65535 && e.pixelsAt >= paletteEnd && size >= paletteEnd;
   return e;
 }
 
@@ -77,7 +91,11 @@ int32_t LoadAndCheck(const uint8_t* data, size_t size, bool withPalette) {
     for (uint64_t j = 0; j < w; ++j) Require(row[j] == (at + j < size ? data[at + j] : 0));
   }
   if (withPalette) {
-    Require(std::memcmp(palette, data + 54, e.colours * 4) == 0);
+    for (uint32_t i = 0; i < e.colours; ++i) {
+      const uint8_t* from = data + e.paletteAt + i * e.entryBytes;
+      const uint8_t reserved = e.entryBytes == 4 ? from[3] : 0;
+      Require(std::memcmp(palette + i * 4, from, 3) == 0 && palette[i * 4 + 3] == reserved);
+    }
     for (uint32_t i = e.colours; i < 256; ++i)
       Require(std::memcmp(palette + i * 4, "\x80\x80\x80\x00", 4) == 0);
     std::vector<uint8_t> before(map.pixels, map.pixels + w * static_cast<uint64_t>(map.height));
