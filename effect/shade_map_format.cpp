@@ -156,10 +156,21 @@ void GrayPalette(ShadeMap* map, const uint8_t* palette) {
   for (; p != end; ++p) *p = gray[*p];
 }
 
-int32_t FormShadeMapPath(char* path, uint32_t length, uint32_t capacity) {
+int32_t FormShadeMapPath(char* path, uint32_t length, uint32_t capacity,
+                         const char* (*next)(const char*)) {
   if (capacity == 0 || length >= capacity - 1) return -1;
-  uint32_t cut = length;
-  while (cut > 0 && path[cut - 1] != '\\') --cut;
+  // A stepper looks at the byte after a lead byte; past the path it must see the end.
+  path[length] = '\0';
+  const char* const end = path + length;
+  uint32_t cut = 0;
+  for (const char* p = path; p < end;) {
+    // Only a backslash that starts a character separates folders; one that
+    // trails a lead byte is half of a letter.
+    if (*p == '\\') cut = static_cast<uint32_t>(p - path) + 1;
+    const char* step = next(p);
+    if (step <= p) step = p + 1;  // never stall on a stepper that does not move
+    p = step < end ? step : end;
+  }
   if (sizeof kMapName > capacity - cut) return -1;
   std::memcpy(path + cut, kMapName, sizeof kMapName);
   return 0;

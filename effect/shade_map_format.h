@@ -63,7 +63,11 @@ int32_t ReadShadeMap(ShadeMap* map, uint8_t* palette, const ShadeMapSource* sour
 uint8_t GrayLevel(const uint8_t* entry);
 
 // Rewrites path (holding the executable's path, length bytes, capacity bytes
-// of room) into the map's path: cut after the last backslash, "glmire.bmp"
-// appended. 0, or -1 when the result does not fit or the path may have been
-// cut short by the platform (length + 1 >= capacity).
-int32_t FormShadeMapPath(char* path, uint32_t length, uint32_t capacity);
+// of room) into the map's path: cut after the last backslash that is a whole
+// character, "glmire.bmp" appended. next steps one character forward in the
+// path's code page (CharNextA in the saver): under a double-byte code page a
+// backslash byte may be the second half of a character. 0, or -1 when the
+// result does not fit or the path may have been cut short by the platform
+// (length + 1 >= capacity).
+int32_t FormShadeMapPath(char* path, uint32_t length, uint32_t capacity,
+                         const char* (*next)(const char*));

@@ -303,25 +303,45 @@ TEST(ShadeMapForeign, OtherProgramsMapsLoadAsThePictureTheyHold) {
   }
 }
 
-TEST(ShadeMapPathForm, CutsAfterTheLastBackslash) {
-  struct Case { const char* module; uint32_t capacity; int32_t result; const char* path; };
+const char* StepOne(const char* p) { return p + 1; }
+
+// Code page 932 (Shift-JIS): lead bytes 0x81-0x9F and 0xE0-0xFC take the
+// next byte along, which may be 0x5C.
+const char* StepShiftJis(const char* p) {
+  const auto b = static_cast<unsigned char>(*p);
+  const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+  return lead && p[1] != '\0' ? p + 2 : p + 1;
+}
+
+TEST(ShadeMapPathForm, CutsAfterTheLastWholeCharacterBackslash) {
+  struct Case {
+    const char* module; uint32_t capacity; int32_t result; const char* path;
+    const char* (*next)(const char*);
+  };
   const Case cases[] = {
-      {"C:\\Windows\\System\\glmire.scr", 64, 0, "C:\\Windows\\System\\glmire.bmp"},
-      {"C:\\a.scr", 64, 0, "C:\\glmire.bmp"},
-      {"glmire.scr", 64, 0, "glmire.bmp"},
-      {"C:\\dir\\", 64, 0, "C:\\dir\\glmire.bmp"},
-      {"C:\\d\\x.scr", 16, 0, "C:\\d\\glmire.bmp"},  // exactly fits with its terminator
-      {"C:\\d\\x.scr", 15, -1, nullptr},
-      {"C:\\d\\abcdefgh", 14, -1, nullptr},           // the module path itself may be cut short
-      {"", 1, -1, nullptr},
+      {"C:\\Windows\\System\\glmire.scr", 64, 0, "C:\\Windows\\System\\glmire.bmp", StepOne},
+      {"C:\\a.scr", 64, 0, "C:\\glmire.bmp", StepOne},
+      {"glmire.scr", 64, 0, "glmire.bmp", StepOne},
+      {"C:\\dir\\", 64, 0, "C:\\dir\\glmire.bmp", StepOne},
+      {"C:\\d\\x.scr", 16, 0, "C:\\d\\glmire.bmp", StepOne},  // exactly fits with its terminator
+      {"C:\\d\\x.scr", 15, -1, nullptr, StepOne},
+      {"C:\\d\\abcdefgh", 14, -1, nullptr, StepOne},           // the module path itself may be cut short
+      {"", 1, -1, nullptr, StepOne},
+      // Shift-JIS: 0x95 0x5C is one letter (a kanji); its 0x5C is no separator.
+      {"C:\\\x95\x5C\\glmire.scr", 64, 0, "C:\\\x95\x5C\\glmire.bmp", StepShiftJis},
+      {"C:\\Savers\\\x95\x5C\x8E\xA6.scr", 64, 0, "C:\\Savers\\glmire.bmp", StepShiftJis},
+      {"\x95\x5C\x8E\xA6.scr", 64, 0, "glmire.bmp", StepShiftJis},
+      {"C:\\d\\\x95", 64, 0, "C:\\d\\glmire.bmp", StepShiftJis},  // a lead byte with nothing after it
+      // The same bytes under a single-byte code page: 0x5C is a backslash there.
+      {"C:\\Savers\\\x95\x5C\x8E\xA6.scr", 64, 0, "C:\\Savers\\\x95\\glmire.bmp", StepOne},
   };
   for (const Case& k : cases) {
     std::vector<char> path(k.capacity + 8, '#');
     std::strcpy(path.data(), k.module);
     const uint32_t length = static_cast<uint32_t>(std::strlen(k.module));
-    EXPECT_EQ(FormShadeMapPath(path.data(), length, k.capacity), k.result) << k.module;
+    EXPECT_EQ(FormShadeMapPath(path.data(), length, k.capacity, k.next), k.result) << k.module;
     if (k.path) {
-      EXPECT_STREQ(path.data(), k.path);
+      EXPECT_STREQ(path.data(), k.path) << k.module;
     }
     EXPECT_EQ(path[k.capacity], '#') << k.module;
   }

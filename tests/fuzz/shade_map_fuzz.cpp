@@ -1,9 +1,11 @@
 // libFuzzer target: the shade map reader on arbitrary bytes, fed from memory,
 // once with a palette area and once without. Besides the sanitizers' own
-// checks it holds every result to what the bytes say: which block is taken
+// checks it holds every result to what the bytes say: which header forms are
+// read, where the palette and the pixels start, which block is taken
 // and kept, where each stored row lands, what unsupplied rows and palette
 // entries read as, and that the two calls agree. The same input also drives
-// the map path forming on a buffer of exactly its capacity.
+// the map path forming on a buffer of exactly its capacity, under a
+// single-byte and a double-byte (Shift-JIS) code page.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -108,7 +110,15 @@ int32_t LoadAndCheck(const uint8_t* data, size_t size, bool withPalette) {
   return result;
 }
 
-void FormPathAndCheck(const uint8_t* data, size_t size) {
+const char* StepOne(const char* p) { return p + 1; }
+
+// Code page 932: a lead byte takes the next byte along, which may be 0x5C.
+bool ShiftJisLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+const char* StepShiftJis(const char* p) {
+  return ShiftJisLead(static_cast<uint8_t>(*p)) && p[1] != '\0' ? p + 2 : p + 1;
+}
+
+void FormPathAndCheck(const uint8_t* data, size_t size, bool shiftJis) {
   if (size == 0) return;
   const uint32_t capacity = data[0];
   const char* module = reinterpret_cast<const char*>(data + 1);
@@ -116,11 +126,23 @@ void FormPathAndCheck(const uint8_t* data, size_t size) {
   while (length < size - 1 && length < capacity && module[length] != '\0') ++length;
   std::vector<char> path(module, module + length);  // exactly capacity bytes: ASan sees overruns
   path.resize(capacity);
-  if (FormShadeMapPath(path.data(), length, capacity) != 0) return;
+  if (FormShadeMapPath(path.data(), length, capacity, shiftJis ? StepShiftJis : StepOne) != 0) return;
   const size_t formed = std::strlen(path.data());
   Require(formed < capacity && formed >= 10);
   Require(std::memcmp(path.data() + formed - 10, "glmire.bmp", 10) == 0);
   Require(std::memcmp(path.data(), module, formed - 10) == 0);
+  // The folder kept ends just after the last backslash that begins a character.
+  size_t keep = 0;
+  for (size_t i = 0; i < length;) {
+    const auto b = static_cast<uint8_t>(module[i]);
+    if (shiftJis && ShiftJisLead(b) && i + 1 < length) {
+      i += 2;
+      continue;
+    }
+    if (b == '\\') keep = i + 1;
+    ++i;
+  }
+  Require(formed - 10 == keep);
 }
 
 }  // namespace
@@ -129,6 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t with = LoadAndCheck(data, size, true);
   const int32_t without = LoadAndCheck(data, size, false);
   Require(with == without || (with == -2 && without == -1));
-  FormPathAndCheck(data, size);
+  FormPathAndCheck(data, size, false);
+  FormPathAndCheck(data, size, true);
   return 0;
 }
