@@ -23,6 +23,9 @@ int32_t SeekInFile(void* context, uint32_t offset) {
   return low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR ? -1 : 0;
 }
 
+// Module paths come in the ANSI code page, which may be a double-byte one.
+const char* NextCharacter(const char* p) { return CharNextA(p); }
+
 // A freshly committed block reads as zeros, which is what rows the file does
 // not supply must show.
 void* TakeBlock(void*, int32_t size) { return AllocBlock(size); }
@@ -33,7 +36,7 @@ int32_t ShadeMapPath(char* path, uint32_t capacity) {
   if (capacity == 0) return -1;
   const DWORD length = GetModuleFileNameA(nullptr, path, capacity);
   if (length == 0) return -1;
-  return FormShadeMapPath(path, length, capacity);
+  return FormShadeMapPath(path, length, capacity, NextCharacter);
 }
 
 int32_t LoadShadeMap(ShadeMap* map, uint8_t* palette, const char* path) {

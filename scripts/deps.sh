@@ -11,6 +11,7 @@ packages=(
   xvfb xdotool x11-apps x11-utils imagemagick feh
   python3 python3-pil python3-numpy
   procps psmisc
+  locales  # ja_JP, from which the code-page test makes its own locale
 )
 
 missing=()

@@ -26,6 +26,12 @@ Loaded Load(MemorySource& file, bool withPalette = true) {
   return l;
 }
 
+const char* const kForeignMaps[] = {
+    "magick-bottom-up.bmp",    "magick-top-down.bmp",  "magick-v5-bottom-up.bmp",
+    "magick-v5-top-down.bmp",  "magick-bmp2.bmp",      "netpbm-bottom-up.bmp",
+    "netpbm-top-down.bmp",     "netpbm-os2.bmp",       "pillow-bottom-up.bmp",
+    "pillow-top-down.bmp"};
+
 std::vector<uint8_t> ReadFixture(const char* name) {
   std::vector<uint8_t> bytes;
   std::FILE* f = std::fopen(FixtureMapPath(name).c_str(), "rb");
@@ -131,6 +137,98 @@ TEST(ShadeMapLoad, BothRowOrdersGiveTheSamePictureOneReadPerRow) {
   }
 }
 
+// The palette starts after the info header, whatever its size; a misplaced
+// palette shows as wrong entries, misplaced pixels as a wrong picture.
+TEST(ShadeMapHeader, EachHeaderFormReadsItsOwnPaletteAndRows) {
+  struct Case { const char* what; uint32_t infoBytes; int32_t height; uint32_t colours; int32_t expected; };
+  const Case cases[] = {
+      {"info 40", 40, 5, 0, 0},          {"info 40 top-down", 40, -5, 16, 0},
+      {"V2 52", 52, 5, 0, 0},            {"V3 56", 56, -5, 0, 0},
+      {"V4 108", 108, 5, 200, 0},        {"V5 124", 124, 5, 0, 0},
+      {"V5 124 top-down", 124, -5, 3, 0}, {"OS/2 core 12", 12, 5, 0, 0},
+      {"size 0", 0, 5, 0, -1},           {"size 11", 11, 5, 0, -1},
+      {"size 13", 13, 5, 0, -1},         {"OS/2 2.x short 16", 16, 5, 0, -1},
+      {"size 39", 39, 5, 0, -1},         {"size 41", 41, 5, 0, -1},
+      {"OS/2 2.x 64", 64, 5, 0, -1},     {"size 125", 125, 5, 0, -1},
+      {"size 0xFFFFFFFF", 0xFFFFFFFFu, 5, 0, -1},
+  };
+  for (const Case& k : cases) {
+    BmpShape shape;
+    shape.width = 12;
+    shape.height = k.height;
+    shape.colours = k.colours;
+    shape.infoBytes = k.infoBytes;
+    MemorySource file(MakeBmp(shape));
+    Loaded l = Load(file);
+    ASSERT_EQ(l.result, k.expected) << k.what;
+    if (k.expected != 0) {
+      EXPECT_EQ(file.takes, 0) << k.what;
+      continue;
+    }
+    EXPECT_EQ(l.map.width, 12) << k.what;
+    EXPECT_EQ(l.map.height, 5) << k.what;
+    for (int32_t y = 0; y < 5; ++y)
+      for (int32_t x = 0; x < 12; ++x)
+        ASSERT_EQ(l.map.pixels[y * 12 + x], PictureIndex(x, y)) << k.what << " " << x << "," << y;
+    const uint32_t supplied = k.colours ? k.colours : 256;
+    for (uint32_t i = 0; i < supplied; ++i) {
+      uint8_t e[4];
+      PaletteEntry(i, e);
+      ASSERT_EQ(0, std::memcmp(l.palette + i * 4, e, 4)) << k.what << " entry " << i;
+    }
+  }
+
+  // The core header's own rules: 16-bit sides, one plane, 8 bits.
+  struct CoreCase { const char* what; int32_t width, height; uint16_t planes, bits; };
+  const CoreCase refused[] = {{"width 6", 6, 4, 1, 8},     {"height 3", 8, 3, 1, 8},
+                              {"two planes", 8, 4, 2, 8},  {"24-bit", 8, 4, 1, 24},
+                              {"width 65536 wraps to 0", 65536, 4, 1, 8}};
+  for (const CoreCase& k : refused) {
+    BmpShape shape;
+    shape.infoBytes = 12;
+    shape.width = k.width;
+    shape.height = k.height;
+    shape.planes = k.planes;
+    shape.bits = k.bits;
+    MemorySource file(MakeBmp(shape));
+    EXPECT_EQ(Load(file).result, -1) << k.what;
+    EXPECT_EQ(file.takes, 0) << k.what;
+  }
+}
+
+// Where the pixels may start: nowhere inside the headers or the palette.
+TEST(ShadeMapHeader, PixelOffsetMustLieAtOrPastThePaletteEnd) {
+  struct Case { uint32_t infoBytes, colours; int64_t fromEnd; int32_t expected; };
+  const Case cases[] = {
+      {40, 0, 0, 0},     {40, 0, 5, 0},     {40, 0, -1, -1},   {40, 16, -64, -1},  // into the palette's start
+      {124, 16, 0, 0},   {124, 16, -1, -1}, {124, 16, -148, -1},  // where a 40-byte header's palette would end
+      {12, 0, 0, 0},     {12, 0, -1, -1},   {12, 0, -256, -1},    // where four-byte entries would end
+      {108, 0, -1146, -1},  // 0: the file header itself
+  };
+  for (const Case& k : cases) {
+    BmpShape shape;
+    shape.width = 8;
+    shape.height = 4;  // the core header's sides are unsigned: bottom-up only
+    shape.infoBytes = k.infoBytes;
+    shape.colours = k.colours;
+    const uint32_t entries = k.colours && k.infoBytes != 12 ? k.colours : 256;
+    const int64_t end = 14 + k.infoBytes + entries * (k.infoBytes == 12 ? 3 : 4);
+    shape.pixelsAt = end + k.fromEnd;
+    const std::vector<uint8_t> bytes = MakeBmp(shape);
+    MemorySource file(bytes);
+    Loaded l = Load(file);
+    const std::string what = std::to_string(k.infoBytes) + " at end" + std::to_string(k.fromEnd);
+    ASSERT_EQ(l.result, k.expected) << what;
+    if (k.expected != 0) {
+      EXPECT_EQ(file.takes, 0) << what;
+      continue;
+    }
+    for (int32_t y = 0; y < 4; ++y)
+      for (int32_t x = 0; x < 8; ++x)
+        ASSERT_EQ(l.map.pixels[y * 8 + x], PictureIndex(x, y)) << what;
+  }
+}
+
 TEST(ShadeMapLoad, UnsuppliedPaletteEntriesAndRowsAreNeutralOrZero) {
   BmpShape shape;
   shape.width = 8;
@@ -178,10 +276,10 @@ TEST(ShadeMapGray, PaletteEntriesAverageTheirChannels) {
   EXPECT_EQ(0, std::memcmp(bytes, expected, 8));
 }
 
-// Files that ImageMagick and Pillow wrote, both row orders.
+// Files that ImageMagick, netpbm and Pillow wrote, in each header form they
+// use, both row orders where the form has them.
 TEST(ShadeMapForeign, OtherProgramsMapsLoadAsThePictureTheyHold) {
-  for (const char* name : {"magick-bottom-up.bmp", "magick-top-down.bmp", "pillow-bottom-up.bmp",
-                           "pillow-top-down.bmp"}) {
+  for (const char* name : kForeignMaps) {
     MemorySource file(ReadFixture(name));
     ASSERT_FALSE(file.bytes.empty()) << name;
     Loaded l = Load(file);
@@ -205,25 +303,45 @@ TEST(ShadeMapForeign, OtherProgramsMapsLoadAsThePictureTheyHold) {
   }
 }
 
-TEST(ShadeMapPathForm, CutsAfterTheLastBackslash) {
-  struct Case { const char* module; uint32_t capacity; int32_t result; const char* path; };
+const char* StepOne(const char* p) { return p + 1; }
+
+// Code page 932 (Shift-JIS): lead bytes 0x81-0x9F and 0xE0-0xFC take the
+// next byte along, which may be 0x5C.
+const char* StepShiftJis(const char* p) {
+  const auto b = static_cast<unsigned char>(*p);
+  const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+  return lead && p[1] != '\0' ? p + 2 : p + 1;
+}
+
+TEST(ShadeMapPathForm, CutsAfterTheLastWholeCharacterBackslash) {
+  struct Case {
+    const char* module; uint32_t capacity; int32_t result; const char* path;
+    const char* (*next)(const char*);
+  };
   const Case cases[] = {
-      {"C:\\Windows\\System\\glmire.scr", 64, 0, "C:\\Windows\\System\\glmire.bmp"},
-      {"C:\\a.scr", 64, 0, "C:\\glmire.bmp"},
-      {"glmire.scr", 64, 0, "glmire.bmp"},
-      {"C:\\dir\\", 64, 0, "C:\\dir\\glmire.bmp"},
-      {"C:\\d\\x.scr", 16, 0, "C:\\d\\glmire.bmp"},  // exactly fits with its terminator
-      {"C:\\d\\x.scr", 15, -1, nullptr},
-      {"C:\\d\\abcdefgh", 14, -1, nullptr},           // the module path itself may be cut short
-      {"", 1, -1, nullptr},
+      {"C:\\Windows\\System\\glmire.scr", 64, 0, "C:\\Windows\\System\\glmire.bmp", StepOne},
+      {"C:\\a.scr", 64, 0, "C:\\glmire.bmp", StepOne},
+      {"glmire.scr", 64, 0, "glmire.bmp", StepOne},
+      {"C:\\dir\\", 64, 0, "C:\\dir\\glmire.bmp", StepOne},
+      {"C:\\d\\x.scr", 16, 0, "C:\\d\\glmire.bmp", StepOne},  // exactly fits with its terminator
+      {"C:\\d\\x.scr", 15, -1, nullptr, StepOne},
+      {"C:\\d\\abcdefgh", 14, -1, nullptr, StepOne},           // the module path itself may be cut short
+      {"", 1, -1, nullptr, StepOne},
+      // Shift-JIS: 0x95 0x5C is one letter (a kanji); its 0x5C is no separator.
+      {"C:\\\x95\x5C\\glmire.scr", 64, 0, "C:\\\x95\x5C\\glmire.bmp", StepShiftJis},
+      {"C:\\Savers\\\x95\x5C\x8E\xA6.scr", 64, 0, "C:\\Savers\\glmire.bmp", StepShiftJis},
+      {"\x95\x5C\x8E\xA6.scr", 64, 0, "glmire.bmp", StepShiftJis},
+      {"C:\\d\\\x95", 64, 0, "C:\\d\\glmire.bmp", StepShiftJis},  // a lead byte with nothing after it
+      // The same bytes under a single-byte code page: 0x5C is a backslash there.
+      {"C:\\Savers\\\x95\x5C\x8E\xA6.scr", 64, 0, "C:\\Savers\\\x95\\glmire.bmp", StepOne},
   };
   for (const Case& k : cases) {
     std::vector<char> path(k.capacity + 8, '#');
     std::strcpy(path.data(), k.module);
     const uint32_t length = static_cast<uint32_t>(std::strlen(k.module));
-    EXPECT_EQ(FormShadeMapPath(path.data(), length, k.capacity), k.result) << k.module;
+    EXPECT_EQ(FormShadeMapPath(path.data(), length, k.capacity, k.next), k.result) << k.module;
     if (k.path) {
-      EXPECT_STREQ(path.data(), k.path);
+      EXPECT_STREQ(path.data(), k.path) << k.module;
     }
     EXPECT_EQ(path[k.capacity], '#') << k.module;
   }

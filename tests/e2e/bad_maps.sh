@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Maps the saver must refuse, at the screen: other programs' files of the kinds
-# it does not read, headers broken one field at a time, and sizes no 32-bit
-# process can hold. Each gives the black screen with the failure text, closes
+# it does not read, headers broken one field at a time or of an unknown size,
+# pixels placed inside the palette, and sizes no 32-bit process can hold. Each gives the black screen with the failure text, closes
 # on input with 0 and leaves nothing behind.
 source "$(dirname "$0")/lib.sh"
 
@@ -14,14 +14,14 @@ e2e_test_desktop || exit 1
 /usr/bin/python3 - "$E2E_TMP" <<'PY'
 import struct, sys
 
-def bmp(w=8, h=8, planes=1, used=0, pixels=True):
+def bmp(w=8, h=8, planes=1, used=0, pixels=True, info_size=40, offset_shift=0):
     colours = used if 0 < used <= 256 else 256
     palette = b"".join(struct.pack("<BBBB", i, i, i, 0) for i in range(colours))
-    offset = 14 + 40 + len(palette)
+    offset = 14 + info_size + len(palette)
     rows = bytes(i & 255 for i in range(abs(w) * abs(h))) if pixels else b""
-    header = struct.pack("<2sIHHI", b"BM", offset + len(rows), 0, 0, offset)
-    info = struct.pack("<IiiHHIIiiII", 40, w, h, planes, 8, 0, len(rows), 2835, 2835, used, 0)
-    return header + info + palette + rows
+    header = struct.pack("<2sIHHI", b"BM", offset + len(rows), 0, 0, offset + offset_shift)
+    info = struct.pack("<IiiHHIIiiII", info_size, w, h, planes, 8, 0, len(rows), 2835, 2835, used, 0)
+    return header + info.ljust(info_size, b"\0") + palette + rows
 
 cases = {
     "width-6": bmp(w=6),
@@ -29,6 +29,10 @@ cases = {
     "two-planes": bmp(planes=2),
     "colours-257": bmp(used=257),
     "truncated-header": bmp()[:30],
+    # Pixels said to start inside the palette would show its bytes.
+    "offset-in-palette": bmp(offset_shift=-4),
+    # An OS/2 2.x header: not one of the forms the reader knows.
+    "header-64": bmp(info_size=64),
     # More bytes than a signed 32-bit size: refused by the reader itself.
     "over-2gb": bmp(w=65532, h=32770, pixels=False),
     # Just under that: a size the reader takes, the platform cannot give.
@@ -64,6 +68,8 @@ height-3 $E2E_TMP/height-3.bmp
 two-planes $E2E_TMP/two-planes.bmp
 colours-257 $E2E_TMP/colours-257.bmp
 truncated-header $E2E_TMP/truncated-header.bmp
+offset-in-palette $E2E_TMP/offset-in-palette.bmp
+header-64 $E2E_TMP/header-64.bmp
 over-2gb $E2E_TMP/over-2gb.bmp
 no-memory $E2E_TMP/no-memory.bmp
 EOF

@@ -62,6 +62,10 @@ struct BmpShape {
   uint32_t compression = 0;
   uint32_t colours = 0;
   int64_t pixelsAt = -1;  // -1: straight after the palette
+  // 40 or more: a Windows info header, zero-filled past its first 40 bytes;
+  // 12: the OS/2 core header (16-bit sides, 256 three-byte palette entries).
+  // Other values are written as the 40-byte form that claims that size.
+  uint32_t infoBytes = 40;
 };
 
 inline uint8_t PictureIndex(int32_t x, int32_t y) { return static_cast<uint8_t>(x * 7 + y * 13 + 1); }
@@ -77,29 +81,40 @@ inline void Put(std::vector<uint8_t>& out, uint32_t v, int bytes) {
 }
 
 inline std::vector<uint8_t> MakeBmp(const BmpShape& s) {
-  const uint32_t entries = s.colours == 0 || s.colours > 256 ? 256 : s.colours;
-  const uint32_t start = 54 + entries * 4;
+  const bool core = s.infoBytes == 12;
+  const uint32_t entries = core || s.colours == 0 || s.colours > 256 ? 256 : s.colours;
+  const uint32_t entryBytes = core ? 3 : 4;
+  const uint32_t infoWritten = core ? 12 : s.infoBytes > 40 ? s.infoBytes : 40;
+  const uint32_t start = 14 + infoWritten + entries * entryBytes;
   const uint32_t pixelsAt = s.pixelsAt < 0 ? start : static_cast<uint32_t>(s.pixelsAt);
   std::vector<uint8_t> out;
   Put(out, s.type, 2);
   Put(out, 0, 4);
   Put(out, 0, 4);
   Put(out, pixelsAt, 4);
-  Put(out, 40, 4);
-  Put(out, static_cast<uint32_t>(s.width), 4);
-  Put(out, static_cast<uint32_t>(s.height), 4);
-  Put(out, s.planes, 2);
-  Put(out, s.bits, 2);
-  Put(out, s.compression, 4);
-  Put(out, 0, 4);  // image size
-  Put(out, 0, 4);  // resolutions
-  Put(out, 0, 4);
-  Put(out, s.colours, 4);
-  Put(out, 0, 4);
+  Put(out, s.infoBytes, 4);
+  if (core) {
+    Put(out, static_cast<uint32_t>(s.width), 2);
+    Put(out, static_cast<uint32_t>(s.height), 2);
+    Put(out, s.planes, 2);
+    Put(out, s.bits, 2);
+  } else {
+    Put(out, static_cast<uint32_t>(s.width), 4);
+    Put(out, static_cast<uint32_t>(s.height), 4);
+    Put(out, s.planes, 2);
+    Put(out, s.bits, 2);
+    Put(out, s.compression, 4);
+    Put(out, 0, 4);  // image size
+    Put(out, 0, 4);  // resolutions
+    Put(out, 0, 4);
+    Put(out, s.colours, 4);
+    Put(out, 0, 4);
+    out.resize(14 + infoWritten, 0);
+  }
   for (uint32_t i = 0; i < entries; ++i) {
     uint8_t e[4];
     PaletteEntry(i, e);
-    out.insert(out.end(), e, e + 4);
+    out.insert(out.end(), e, e + entryBytes);
   }
   const int64_t rows = s.height < 0 ? -static_cast<int64_t>(s.height) : s.height;
   if (s.width <= 0 || s.width > 4096 || rows > 4096 || pixelsAt < start) return out;
@@ -111,7 +126,7 @@ inline std::vector<uint8_t> MakeBmp(const BmpShape& s) {
   return out;
 }
 
-// The picture of the ImageMagick and Pillow fixtures in tests/maps (see
+// The picture of the ImageMagick, netpbm and Pillow fixtures in tests/maps (see
 // make-foreign-maps.sh): pixel (x, y) has colour kForeignColours[(x + 5y) % 32].
 struct ForeignPicture {
   static constexpr int32_t kWidth = 16;

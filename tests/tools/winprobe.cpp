@@ -14,6 +14,7 @@
 //                              workingset=<bytes> handles=<n> windows=<n> threads=<n>"
 //                             or "none"; -1 where the platform keeps no such figure
 //   processes <image name>    how many processes of that executable name run
+//   codepage                  "acp=<n>": the ANSI code page this process runs under
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -336,6 +337,10 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "host") == 0) return Host();
   if (argc >= 3 && std::strcmp(argv[1], "gui") == 0) return Gui(argv[2]);
   if (argc >= 3 && std::strcmp(argv[1], "processes") == 0) return Processes(argv[2]);
-  std::fprintf(stderr, "usage: winprobe find|settext|activate|host|gui|processes ...\n");
+  if (argc >= 2 && std::strcmp(argv[1], "codepage") == 0) {
+    Say("acp=%u\n", GetACP());
+    return 0;
+  }
+  std::fprintf(stderr, "usage: winprobe find|settext|activate|host|gui|processes|codepage ...\n");
   return 2;
 }

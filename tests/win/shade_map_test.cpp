@@ -81,7 +81,9 @@ TEST_F(MapFiles, RefusalsTakeNoBlockAndLeaveNoHandle) {
 }
 
 TEST(ShadeMapFiles, OtherProgramsMapsReadThroughThePlatform) {
-  for (const char* name : {"magick-bottom-up.bmp", "magick-top-down.bmp", "pillow-bottom-up.bmp",
+  for (const char* name : {"magick-bottom-up.bmp", "magick-top-down.bmp", "magick-v5-bottom-up.bmp",
+                           "magick-v5-top-down.bmp", "magick-bmp2.bmp", "netpbm-bottom-up.bmp",
+                           "netpbm-top-down.bmp", "netpbm-os2.bmp", "pillow-bottom-up.bmp",
                            "pillow-top-down.bmp"}) {
     ShadeMap map;
     uint8_t palette[1024];
