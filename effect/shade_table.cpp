@@ -57,20 +57,18 @@ bool CpuHasSse2() { return false; }
 #endif
 
 namespace {
-bool systemAllowsSse2 = true;
-}
+// The table loop runs everywhere; the vector loop only once the caller that
+// knows both the processor and the system has said so.
+bool sse2Chosen = false;
+}  // namespace
 
-void AllowSse2Shading(bool allowed) { systemAllowsSse2 = allowed; }
+void UseSse2Shading(bool chosen) { sse2Chosen = chosen; }
 
-bool ShadeRectUsesSse2() {
-  // CPUID is slow under a hypervisor (it traps); ask once per process.
-  static const bool cpuHasSse2 = CpuHasSse2();
-  return cpuHasSse2 && systemAllowsSse2;
-}
+bool ShadeRectUsesSse2() { return sse2Chosen; }
 
 void ShadeRect(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t mapX, int32_t mapY,
                const ShadeTable* table) {
-  if (ShadeRectUsesSse2())
+  if (sse2Chosen)
     ShadeRectSse2(frame, clip, map, mapX, mapY, table);
   else
     ShadeRectTable(frame, clip, map, mapX, mapY, table);

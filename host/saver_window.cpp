@@ -1,6 +1,7 @@
 #include "host/saver_window.h"
 
 #include "effect/drift_worker.h"
+#include "host/fault_guard.h"
 #include "host/password_lock.h"
 #include "host/saver_state.h"
 #include "resources/resource_ids.h"
@@ -10,6 +11,15 @@ namespace {
 constexpr char kClassName[] = "WindowsScreenSaverClass";
 constexpr char kFullScreenTitle[] = "Screen Saver";
 constexpr char kPreviewTitle[] = "Preview";
+
+// The saver window's message chain, put together here alone: OuterWindowProc,
+// then the effect's EffectWindowProc, then DefaultSaverWindowProc, and last
+// DefWindowProcA. The effect's worker runs under the same fault guard as the
+// mode, so a fault there is handled like one on the main thread.
+void ComposeSaverWindow() {
+  const EffectLinks links = {DefaultSaverWindowProc, RunGuarded};
+  ConnectEffectLayer(&links);
+}
 
 LRESULT PassOn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return EffectWindowProc(window, message, wParam, lParam);
@@ -198,6 +208,7 @@ int32_t RunSaverWindow(HWND parent) {
     HookPasswordLibrary();
   }
 
+  ComposeSaverWindow();
   if (RegisterClassA(&windowClass)) {
     if (parent != nullptr)
       saverState.window = CreateWindowExA(0, kClassName, kPreviewTitle, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
