@@ -56,12 +56,24 @@ DWORD WINAPI DriftThread(LPVOID record) {
 
 // Black over the whole client area and the failure text; the window stays
 // and still closes on input.
-void ShowFailure(HWND window, HDC dc) {
+void DrawFailure(HWND window, HDC dc) {
   RECT client = {};
   GetClientRect(window, &client);
   PatBlt(dc, 0, 0, client.right, client.bottom, BLACKNESS);
   TextOutA(dc, 0, 0, kFailureText, sizeof kFailureText - 1);
   ShowDrawing();
+}
+
+// A failure is found moments after the window appeared, and a drawing made
+// while the window system is still putting the window up may be lost (Wine
+// loses it now and then); unlike frames, nothing would draw it again. So it
+// is drawn a few times more while the window settles, unless told to stop.
+void ShowFailure(const DriftRun* run) {
+  DrawFailure(run->window, run->dc);
+  for (int i = 0; i < 4 && !(run->record->stop & 1); ++i) {
+    Sleep(2 * kFrameMilliseconds);
+    DrawFailure(run->window, run->dc);
+  }
 }
 
 // The worker's life once it holds the window's context: preparation, then
@@ -75,7 +87,7 @@ int32_t AnimateDrift(void* context) {
   GetWindowRect(run->window, &windowRect);
   const ShadeTable* table = nullptr;
   if (PrepareEffect(&run->frame, &run->saveBuffer, &run->map, mapPath, &table) != 0) {
-    ShowFailure(run->window, run->dc);
+    ShowFailure(run);
     return -1;
   }
 
