@@ -1,14 +1,15 @@
 #include "effect/drift_worker.h"
 
 #include "effect/block_ledger.h"
+#include "effect/drift_frame.h"
 #include "effect/drift_path.h"
-#include "effect/shade_kernels.h"
+#include "effect/shade_loop.h"
 #include "effect/shade_table.h"
-#include "host/saver_window.h"
 
 namespace {
 
 DriftWorker driftWorker;
+EffectLinks effectLinks = {nullptr, nullptr};
 // Where the worker finds its map. Too large for the worker's frame: the saver
 // has no stack probe to grow a thread's stack past its guard page in one
 // step. The process runs one worker (driftWorker) at a time.
@@ -16,30 +17,6 @@ char mapPathBuffer[kShadeMapPathCapacity];
 
 constexpr char kFailureText[] = "Cannot load glmire.bmp";
 constexpr DWORD kFrameMilliseconds = 50;
-
-DWORD WINAPI DriftThread(LPVOID record) {
-  return static_cast<DWORD>(RunDrift(static_cast<DriftWorker*>(record)));
-}
-
-// Bytes of a save buffer for the largest patch: the map cut to the screen.
-// 0 when it does not fit the ledger's signed 32-bit sizes.
-int32_t SaveBufferBytes(const ShadeMap* map) {
-  const int64_t w = map->width < GetSystemMetrics(SM_CXSCREEN) ? map->width : GetSystemMetrics(SM_CXSCREEN);
-  const int64_t h = map->height < GetSystemMetrics(SM_CYSCREEN) ? map->height : GetSystemMetrics(SM_CYSCREEN);
-  const int64_t bytes = w * h * static_cast<int64_t>(sizeof(Pixel555));
-  return bytes > 0 && bytes <= INT32_MAX ? static_cast<int32_t>(bytes) : 0;
-}
-
-// Windows 95 and NT 4 do not save the SSE registers when they switch tasks,
-// though the processor may have them: the vector loop runs only where the
-// system says it knows SSE2. The question itself is missing on Windows 95.
-bool SystemKeepsSse2State() {
-  typedef BOOL(WINAPI * FeatureProc)(DWORD feature);
-  constexpr DWORD kSse2Feature = 10;  // PF_XMMI64_INSTRUCTIONS_AVAILABLE
-  const auto present = reinterpret_cast<FeatureProc>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), "IsProcessorFeaturePresent")));
-  return present != nullptr && present(kSse2Feature);
-}
 
 // Some window systems put a window's drawing on the screen only when a
 // thread of its process next looks at its messages (Wine does, and then at
@@ -51,14 +28,108 @@ void ShowDrawing() {
   PeekMessageA(&none, nullptr, 0, 0, PM_NOREMOVE);
 }
 
+void PresentOnScreen(const FrameBuffer* frame, HDC dc, Rect rect) {
+  PresentRect(frame, dc, rect, rect.left, rect.top);
+  ShowDrawing();
+}
+
+const DriftPieces kSaverPieces = {LoadShadeMap, PresentOnScreen};
+const DriftPieces* driftPieces = &kSaverPieces;
+
+// Everything one run of the worker holds. It lives in RunDrift's frame,
+// outside the fault guard: a handled fault unwinds every frame inside the
+// guard without running any of their clean-up, so what they took must be
+// recorded here to be given back.
+struct DriftRun {
+  DriftWorker* record;
+  HWND window;
+  HDC dc;
+  FrameBuffer frame;
+  Pixel555* saveBuffer;
+  ShadeMap map;
+};
+
+void PresentFrame(void* context, Rect rect) {
+  const DriftRun* run = static_cast<const DriftRun*>(context);
+  driftPieces->present(&run->frame, run->dc, rect);
+}
+
+DWORD WINAPI DriftThread(LPVOID record) {
+  return static_cast<DWORD>(RunDrift(static_cast<DriftWorker*>(record)));
+}
+
 // Black over the whole client area and the failure text; the window stays
 // and still closes on input.
-void ShowFailure(HWND window, HDC dc) {
+void DrawFailure(HWND window, HDC dc) {
   RECT client = {};
   GetClientRect(window, &client);
   PatBlt(dc, 0, 0, client.right, client.bottom, BLACKNESS);
   TextOutA(dc, 0, 0, kFailureText, sizeof kFailureText - 1);
   ShowDrawing();
+}
+
+// A failure is found moments after the window appeared, and a drawing made
+// while the window system is still putting the window up may be lost (Wine
+// loses it now and then); unlike frames, nothing would draw it again. So it
+// is drawn a few times more while the window settles, unless told to stop.
+void ShowFailure(const DriftRun* run) {
+  DrawFailure(run->window, run->dc);
+  for (int i = 0; i < 4 && !(run->record->stop & 1); ++i) {
+    Sleep(2 * kFrameMilliseconds);
+    DrawFailure(run->window, run->dc);
+  }
+}
+
+// The worker's life once it holds the window's context: preparation, then
+// frames until the stop bit. Runs under the fault guard.
+int32_t AnimateDrift(void* context) {
+  DriftRun* run = static_cast<DriftRun*>(context);
+  SeedRandom(GetTickCount());
+  const char* mapPath = ShadeMapPath(mapPathBuffer, sizeof mapPathBuffer) == 0 ? mapPathBuffer : nullptr;
+  RECT windowRect = {};
+  GetWindowRect(run->window, &windowRect);
+  const ShadeTable* table = nullptr;
+  if (PrepareEffect(&run->frame, &run->saveBuffer, &run->map, mapPath, &table) != 0) {
+    ShowFailure(run);
+    return -1;
+  }
+
+  // The screen is the snapshot's: the patch moves and is cut inside exactly
+  // the pixels that were captured, whatever the display does meanwhile.
+  PixelSurface surface = FrameSurface(&run->frame);
+  const Rect screen{0, 0, surface.width, surface.height};
+  const LONG windowW = windowRect.right - windowRect.left;
+  const LONG windowH = windowRect.bottom - windowRect.top;
+  if (windowW != screen.right || windowH != screen.bottom) {
+    // A preview window is smaller than the screen: scale screen coordinates into it.
+    SetMapMode(run->dc, MM_ANISOTROPIC);
+    SetViewportExtEx(run->dc, windowW, windowH, nullptr);
+    SetWindowExtEx(run->dc, screen.right, screen.bottom, nullptr);
+    // The default shrink ANDs the dropped pixels into the kept ones, which
+    // darkens a picture and makes up colours at every edge; keep whole pixels.
+    SetStretchBltMode(run->dc, COLORONCOLOR);
+  }
+  // The window may show black until drawn (composited desktops), so the whole
+  // snapshot goes up once before the first frame.
+  driftPieces->present(&run->frame, run->dc, screen);
+
+  DriftFrame step = {&surface, &run->map, table, run->saveBuffer, Rect{}, PresentFrame, run};
+  int32_t sx = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(screen.right));
+  int32_t sy = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(screen.bottom));
+  step.prev = DriftStartRect(sx, sy);
+  for (;;) {
+    const int32_t tx = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(screen.right));
+    const int32_t ty = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(screen.bottom));
+    DriftSegment segment = BeginSegment(sx, sy, tx, ty);
+    for (int32_t i = 0; i < segment.steps; ++i) {
+      if (run->record->stop & 1) return 0;
+      StepDriftFrame(&step, &segment);
+      Sleep(kFrameMilliseconds);
+      AdvanceSegment(&segment);
+    }
+    sx = tx;
+    sy = ty;
+  }
 }
 
 void OnEffectCreate() {
@@ -78,6 +149,10 @@ void OnEffectEraseBackground(HWND window) {
 
 }  // namespace
 
+void ConnectEffectLayer(const EffectLinks* links) { effectLinks = links ? *links : EffectLinks{}; }
+
+void SetDriftPieces(const DriftPieces* pieces) { driftPieces = pieces ? pieces : &kSaverPieces; }
+
 LRESULT CALLBACK EffectWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
@@ -93,14 +168,15 @@ LRESULT CALLBACK EffectWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     default:
       break;
   }
-  return DefaultSaverWindowProc(window, message, wParam, lParam);
+  const WNDPROC next = effectLinks.next ? effectLinks.next : DefWindowProcA;
+  return next(window, message, wParam, lParam);
 }
 
 HANDLE StartDriftWorker(DriftWorker* record, HWND window) {
-  const FrameBuffer snapshot = record->snapshot;
-  *record = DriftWorker{};
-  record->snapshot = snapshot;
+  // Everything but the snapshot, which stays the record's until the worker
+  // takes it.
   record->window = window;
+  record->stop = 0;
   DWORD id = 0;
   record->thread = CreateThread(nullptr, 0, DriftThread, record, 0, &id);
   if (record->thread != nullptr) SetThreadPriority(record->thread, THREAD_PRIORITY_BELOW_NORMAL);
@@ -113,29 +189,38 @@ void StopDriftWorker(DriftWorker* record) {
     WaitForSingleObject(record->thread, INFINITE);
     CloseHandle(record->thread);
   }
-  if (record->snapshot.bitmap != nullptr) DestroyFrameBuffer(&record->snapshot);
+  DestroyFrameBuffer(&record->snapshot);
   *record = DriftWorker{};
 }
 
+void TakeSnapshot(DriftWorker* record, FrameBuffer* frame) {
+  *frame = record->snapshot;
+  record->snapshot = FrameBuffer{};
+}
+
 int32_t PrepareEffect(FrameBuffer* frame, Pixel555** saveBuffer, ShadeMap* map, const char* path,
-                      FrameBuffer* snapshot) {
+                      const ShadeTable** table) {
+  *saveBuffer = nullptr;
+  *map = ShadeMap{};
   uint8_t palette[256 * 4];
-  if (path == nullptr || LoadShadeMap(map, palette, path) != 0) return -1;
-  GrayPalette(map, palette);
-  if (snapshot->bitmap == nullptr) {
+  if (frame->bitmap == nullptr || path == nullptr || driftPieces->loadMap(map, palette, path) != 0) {
     ReleaseShadeMap(map);
+    DestroyFrameBuffer(frame);
     return -1;
   }
-  *frame = *snapshot;
-  *snapshot = FrameBuffer{};
-  const int32_t bytes = SaveBufferBytes(map);
-  *saveBuffer = bytes > 0 ? static_cast<Pixel555*>(AllocBlock(bytes)) : nullptr;
+  GrayPalette(map, palette);
+  // Sized from the snapshot itself, the one answer to how large the screen is.
+  const PixelSurface surface = FrameSurface(frame);
+  const int32_t count = DriftSaveBufferCount(&surface, map);
+  *saveBuffer = count > 0 ? static_cast<Pixel555*>(AllocBlock(count * static_cast<int32_t>(sizeof(Pixel555))))
+                          : nullptr;
   if (*saveBuffer == nullptr) {
     DestroyFrameBuffer(frame);
     ReleaseShadeMap(map);
     return -1;
   }
-  BuildShadeTable();
+  *table = BuildShadeTable();
+  ChooseShadeLoop();
   return 0;
 }
 
@@ -147,74 +232,19 @@ void ReleaseEffect(FrameBuffer* frame, Pixel555** saveBuffer, ShadeMap* map) {
 }
 
 int32_t RunDrift(DriftWorker* record) {
-  RECT desktop = {};
-  GetWindowRect(GetDesktopWindow(), &desktop);
-  const Rect screen{desktop.left, desktop.top, desktop.right, desktop.bottom};
-  const int32_t W = screen.right - screen.left;
-  const int32_t H = screen.bottom - screen.top;
-  SeedRandom(GetTickCount());
-  AllowSse2Shading(SystemKeepsSse2State());
-  HWND window = record->window;
-  HDC dc = GetDC(window);
-  const char* mapPath = ShadeMapPath(mapPathBuffer, sizeof mapPathBuffer) == 0 ? mapPathBuffer : nullptr;
-  RECT windowRect = {};
-  GetWindowRect(window, &windowRect);
-
-  FrameBuffer frame = {};
-  Pixel555* saveBuffer = nullptr;
-  ShadeMap map = {};
-  if (W <= 0 || H <= 0 || PrepareEffect(&frame, &saveBuffer, &map, mapPath, &record->snapshot) != 0) {
-    ShowFailure(window, dc);
-    ReleaseDC(window, dc);
-    return -1;
-  }
-
-  // A preview window is smaller than the screen: scale screen coordinates into it.
-  const LONG windowW = windowRect.right - windowRect.left;
-  const LONG windowH = windowRect.bottom - windowRect.top;
-  if (windowW != W || windowH != H) {
-    SetMapMode(dc, MM_ANISOTROPIC);
-    SetViewportExtEx(dc, windowW, windowH, nullptr);
-    SetWindowExtEx(dc, W, H, nullptr);
-    // The default shrink ANDs the dropped pixels into the kept ones, which
-    // darkens a picture and makes up colours at every edge; keep whole pixels.
-    SetStretchBltMode(dc, COLORONCOLOR);
-  }
-  // The window may show black until drawn (composited desktops), so the whole
-  // snapshot goes up once before the first frame.
-  PresentRect(&frame, dc, screen, 0, 0);
-  ShowDrawing();
-
-  PixelSurface surface = FrameSurface(&frame);
-  const ShadeTable* table = BuildShadeTable();
-  int32_t sx = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(W));
-  int32_t sy = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(H));
-  Rect prev{sx, sy, sx + 1, sy + 1};
-  for (;;) {
-    const int32_t tx = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(W));
-    const int32_t ty = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(H));
-    DriftSegment segment = BeginSegment(sx, sy, tx, ty);
-    for (int32_t i = 0; i < segment.steps; ++i) {
-      if (record->stop & 1) {
-        ReleaseDC(window, dc);
-        ReleaseEffect(&frame, &saveBuffer, &map);
-        return 0;
-      }
-      const Rect patch = PatchRect(&segment, map.width, map.height);
-      const Rect clip = RectIntersection(patch, screen);
-      SaveRect(&frame, clip, saveBuffer);
-      ShadeRect(&surface, clip, &map, clip.left - patch.left, clip.top - patch.top, table);
-      // The new patch and the place of the old one, already clean in the
-      // frame, reach the window in one call.
-      const Rect dirty = RectUnion(clip, prev);
-      PresentRect(&frame, dc, dirty, dirty.left, dirty.top);
-      ShowDrawing();
-      RestoreRect(&frame, clip, saveBuffer);
-      prev = clip;
-      Sleep(kFrameMilliseconds);
-      AdvanceSegment(&segment);
-    }
-    sx = tx;
-    sy = ty;
-  }
+  const DriftGuardProc guard = effectLinks.guard;
+  DriftRun run = {};
+  run.record = record;
+  run.window = record->window;
+  TakeSnapshot(record, &run.frame);
+  run.dc = GetDC(run.window);
+  int32_t result = -1;
+  uint32_t faultCode = 0;
+  if (guard == nullptr)
+    result = AnimateDrift(&run);
+  else if (guard(AnimateDrift, &run, &result, &faultCode) != 0)
+    result = -1;  // a handled fault: what the run holds is given back below
+  ReleaseDC(run.window, run.dc);
+  ReleaseEffect(&run.frame, &run.saveBuffer, &run.map);
+  return result;
 }

@@ -1,5 +1,6 @@
 // The drift worker: one background thread per saver window that prepares the
-// effect and drifts the shaded patch over the snapshot, a frame per 50 ms.
+// effect and drifts the shaded patch over the snapshot, a frame per 50 ms;
+// and the saver window's middle message layer, which starts and stops it.
 #pragma once
 #include <windows.h>
 
@@ -7,6 +8,7 @@
 
 #include "effect/frame_buffer.h"
 #include "effect/shade_map.h"
+#include "effect/shade_table.h"
 
 struct DriftWorker {
   HWND window;
@@ -14,22 +16,54 @@ struct DriftWorker {
   volatile LONG stop;    // bit 0: end at the next frame; written by the main thread only
   // The screen as it was before the saver window showed, taken on the main
   // thread at window creation: on a composited desktop an unpainted window is
-  // black, so a capture taken once it shows would be of the saver itself. The
-  // worker takes it over; one no worker took is destroyed with the window.
+  // black, so a capture taken once it shows would be of the saver itself.
+  // The record owns it until the worker takes it (TakeSnapshot); one no
+  // worker took is destroyed by StopDriftWorker.
   FrameBuffer snapshot;
 };
 
+// Runs proc(context) under a fault guard: 0 with proc's result in *result,
+// or non-zero (the fault's code in *faultCode) when a fault was handled.
+typedef int32_t (*DriftGuardProc)(int32_t (*proc)(void* context), void* context, int32_t* result,
+                                  uint32_t* faultCode);
+
+// What the effect layer is given by whoever composes the saver window: the
+// layer after it, and the guard its worker runs under (none: unguarded).
+struct EffectLinks {
+  WNDPROC next;
+  DriftGuardProc guard;
+};
+// Takes effect for messages and workers from then on; null links pass every
+// message to DefWindowProcA and run the worker unguarded.
+void ConnectEffectLayer(const EffectLinks* links);
+
 // The saver window's middle message layer: starts, stops and checks the worker.
 LRESULT CALLBACK EffectWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The worker's dealings with the file system and the screen. The saver's own
+// unless a test sets others (SetDriftPieces(nullptr) goes back to them).
+struct DriftPieces {
+  // LoadShadeMap's contract: 0, or negative with the record empty.
+  int32_t (*loadMap)(ShadeMap* map, uint8_t* palette, const char* path);
+  // Draws rect of frame at its own place on dc (PresentRect), and sees that it
+  // reaches the screen.
+  void (*present)(const FrameBuffer* frame, HDC dc, Rect rect);
+};
+void SetDriftPieces(const DriftPieces* pieces);
 
 // Starts RunDrift(record) for window at below-normal priority; the handle or null.
 HANDLE StartDriftWorker(DriftWorker* record, HWND window);
 // Sets the stop bit, waits for the worker to end and empties the record.
 void StopDriftWorker(DriftWorker* record);
-// Loads the map, takes over the snapshot and takes the save buffer.
-// 0, or -1 with nothing held.
+// The one handover of the snapshot: from the record to frame, which owns it
+// from then on; the record's is left empty.
+void TakeSnapshot(DriftWorker* record, FrameBuffer* frame);
+// frame holds the snapshot taken over; loads the map, takes the save buffer
+// for the snapshot's size, builds the shading table (*table) and chooses the
+// shading loop. 0, or -1 with nothing held (the snapshot destroyed too).
 int32_t PrepareEffect(FrameBuffer* frame, Pixel555** saveBuffer, ShadeMap* map, const char* path,
-                      FrameBuffer* snapshot);
+                      const ShadeTable** table);
 void ReleaseEffect(FrameBuffer* frame, Pixel555** saveBuffer, ShadeMap* map);
-// The worker's body: 0 after a stop, -1 when the effect cannot be prepared.
+// The worker's body: 0 after a stop, -1 when the effect cannot be prepared or
+// a fault was handled.
 int32_t RunDrift(DriftWorker* record);

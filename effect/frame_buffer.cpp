@@ -32,9 +32,35 @@ BOOL DestroyFrameBuffer(FrameBuffer* frame) {
   return deleted;
 }
 
+namespace {
+
+// The headers are pinned to the oldest systems, which know one monitor only;
+// there these metrics read 0.
+constexpr int kSmXVirtualScreen = 76;
+constexpr int kSmYVirtualScreen = 77;
+constexpr int kSmCxVirtualScreen = 78;
+constexpr int kSmCyVirtualScreen = 79;
+constexpr int kSmCMonitors = 80;
+
+}  // namespace
+
+Rect SaverScreenRect() {
+  if (GetSystemMetrics(kSmCMonitors) > 1) {
+    const int64_t left = GetSystemMetrics(kSmXVirtualScreen);
+    const int64_t top = GetSystemMetrics(kSmYVirtualScreen);
+    const int64_t width = GetSystemMetrics(kSmCxVirtualScreen);
+    const int64_t height = GetSystemMetrics(kSmCyVirtualScreen);
+    if (width > 0 && height > 0 && left + width <= INT32_MAX && top + height <= INT32_MAX)
+      return Rect{static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(left + width),
+                  static_cast<int32_t>(top + height)};
+  }
+  return Rect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
 int32_t CaptureScreen(FrameBuffer* frame) {
-  const int32_t width = GetSystemMetrics(SM_CXSCREEN);
-  const int32_t height = GetSystemMetrics(SM_CYSCREEN);
+  const Rect area = SaverScreenRect();
+  const int32_t width = area.right - area.left;
+  const int32_t height = area.bottom - area.top;
   if (CreateFrameBuffer(frame, width, height) != 0) return -1;
   HWND desktop = GetDesktopWindow();
   HDC screen = GetWindowDC(desktop);
@@ -42,8 +68,13 @@ int32_t CaptureScreen(FrameBuffer* frame) {
   HDC memory = screen ? CreateCompatibleDC(screen) : nullptr;
   if (memory) {
     HGDIOBJ previous = SelectObject(memory, frame->bitmap);
+    // The desktop's context counts from its own origin, which systems place
+    // differently (the primary monitor's corner, or the virtual screen's):
+    // the copy starts at the area's corner as seen from there.
+    POINT origin = {0, 0};
+    GetDCOrgEx(screen, &origin);
     // GDI converts the display's pixels to 5-5-5 during the copy.
-    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    BitBlt(memory, 0, 0, width, height, screen, area.left - origin.x, area.top - origin.y, SRCCOPY);
     SelectObject(memory, previous);
     DeleteDC(memory);
     result = 0;

@@ -18,8 +18,13 @@ struct FrameBuffer {
 int32_t CreateFrameBuffer(FrameBuffer* frame, int32_t width, int32_t height);
 // The platform's result of deleting the section; the record is zeroed either way.
 BOOL DestroyFrameBuffer(FrameBuffer* frame);
-// Creates the frame at the screen's size and copies the screen into it.
-// 0, or -1 with nothing held.
+// The screen the saver covers, in screen coordinates: the whole virtual
+// screen where the system has several monitors, else the primary monitor.
+// The full-screen window and the snapshot (and with it the drift and the save
+// buffer) take their size from here alone.
+Rect SaverScreenRect();
+// Creates the frame at the size of SaverScreenRect and copies that part of
+// the screen into it. 0, or -1 with nothing held.
 int32_t CaptureScreen(FrameBuffer* frame);
 // The frame as a surface for the shading code (rows padded to 4 bytes).
 PixelSurface FrameSurface(const FrameBuffer* frame);

@@ -9,7 +9,8 @@ void ShadeRectTable(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t
                     const ShadeTable* table);
 
 // SSE2, eight pixels per 16-bit lane group; writes exactly what ShadeRectTable
-// writes. Call it only when CpuHasSse2() says so (the table serves the last
+// writes. Call it only when CpuHasSse2() says so, and on 32-bit Windows
+// only where the system keeps the SSE state (the table serves the last
 // few pixels of a row). Without an x86 processor it is the table path.
 void ShadeRectSse2(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t mapX, int32_t mapY,
                    const ShadeTable* table);
@@ -18,10 +19,10 @@ void ShadeRectSse2(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t 
 // safe to call on a 486 or a Pentium.
 bool CpuHasSse2();
 
-// Whether the operating system keeps the SSE registers across task switches
-// (Windows 95 and NT 4 do not, whatever the processor has); allowed until said
-// otherwise.
-void AllowSse2Shading(bool allowed);
+// Lets ShadeRect take the vector loop (or not). Only ChooseShadeLoop (the
+// Win32 layer, which can ask the system too) and tests that pit the loops
+// against each other call it; until then ShadeRect runs the table loop.
+void UseSse2Shading(bool chosen);
 
 // True when ShadeRect runs the SSE2 loop in this process.
 bool ShadeRectUsesSse2();

@@ -1,14 +1,9 @@
-// The gray shade map: which screen pixels are darkened or lightened, and how much.
+// The Win32 half of the shade map reader: the file beside the executable and
+// the memory its pixels live in. The record itself is portable.
 #pragma once
 #include <cstdint>
 
-// Rows run top to bottom with no padding; after GrayPalette every byte is a
-// gray level 0-255. A zeroed record is the empty map.
-struct ShadeMap {
-  int32_t width;
-  int32_t height;
-  uint8_t* pixels;
-};
+#include "effect/shade_map_format.h"
 
 // Room for any module path the platform can give plus the map's file name.
 constexpr uint32_t kShadeMapPathCapacity = 32768 + 16;
@@ -24,9 +19,6 @@ int32_t ShadeMapPath(char* path, uint32_t capacity);
 // or read or breaks a header rule (or, with no palette, on no memory); -2 when
 // a palette was given and the pixels cannot be allocated.
 int32_t LoadShadeMap(ShadeMap* map, uint8_t* palette, const char* path);
-
-// Replaces every map byte by the gray level (b + g + r) / 3 of its palette entry.
-void GrayPalette(ShadeMap* map, const uint8_t* palette);
 
 // Gives the pixels back and zeroes the record.
 void ReleaseShadeMap(ShadeMap* map);

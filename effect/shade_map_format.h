@@ -4,7 +4,17 @@
 #pragma once
 #include <cstdint>
 
-#include "effect/shade_map.h"
+// The gray shade map: which screen pixels are darkened or lightened, and how
+// much. Rows run top to bottom with no padding; after GrayPalette every byte
+// is a gray level 0-255. A zeroed record is the empty map.
+struct ShadeMap {
+  int32_t width;
+  int32_t height;
+  uint8_t* pixels;
+};
+
+// Replaces every map byte by the gray level (b + g + r) / 3 of its palette entry.
+void GrayPalette(ShadeMap* map, const uint8_t* palette);
 
 // The bytes read before the header is judged: the file header and the first
 // 40 bytes of the info header. Every file the reader accepts is longer (the

@@ -1,7 +1,5 @@
 #include "effect/shade_table.h"
 
-#include <atomic>
-
 #include "effect/shade_kernels.h"
 
 #if defined(__i386__)
@@ -59,27 +57,18 @@ bool CpuHasSse2() { return false; }
 #endif
 
 namespace {
-bool systemAllowsSse2 = true;
-// CPUID is slow under a hypervisor (it traps): asked once per process, by
-// whichever thread shades first. Threads that race get the same answer, so a
-// race only asks twice; a guarded local static would need the C++ runtime.
-std::atomic<int> cpuSse2Answer{-1};  // -1: not asked yet
+// The table loop runs everywhere; the vector loop only once the caller that
+// knows both the processor and the system has said so.
+bool sse2Chosen = false;
 }  // namespace
 
-void AllowSse2Shading(bool allowed) { systemAllowsSse2 = allowed; }
+void UseSse2Shading(bool chosen) { sse2Chosen = chosen; }
 
-bool ShadeRectUsesSse2() {
-  int answer = cpuSse2Answer.load(std::memory_order_relaxed);
-  if (answer < 0) {
-    answer = CpuHasSse2() ? 1 : 0;
-    cpuSse2Answer.store(answer, std::memory_order_relaxed);
-  }
-  return answer != 0 && systemAllowsSse2;
-}
+bool ShadeRectUsesSse2() { return sse2Chosen; }
 
 void ShadeRect(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t mapX, int32_t mapY,
                const ShadeTable* table) {
-  if (ShadeRectUsesSse2())
+  if (sse2Chosen)
     ShadeRectSse2(frame, clip, map, mapX, mapY, table);
   else
     ShadeRectTable(frame, clip, map, mapX, mapY, table);

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "effect/rect.h"
-#include "effect/shade_map.h"
+#include "effect/shade_map_format.h"
 #include "effect/surface.h"
 
 // entries[c * 256 + g] is channel value c (0-31) under gray level g (0-255).

@@ -1,6 +1,8 @@
 #include "host/saver_window.h"
 
 #include "effect/drift_worker.h"
+#include "effect/frame_buffer.h"
+#include "host/fault_guard.h"
 #include "host/password_lock.h"
 #include "host/saver_state.h"
 #include "resources/resource_ids.h"
@@ -10,6 +12,15 @@ namespace {
 constexpr char kClassName[] = "WindowsScreenSaverClass";
 constexpr char kFullScreenTitle[] = "Screen Saver";
 constexpr char kPreviewTitle[] = "Preview";
+
+// The saver window's message chain, put together here alone: OuterWindowProc,
+// then the effect's EffectWindowProc, then DefaultSaverWindowProc, and last
+// DefWindowProcA. The effect's worker runs under the same fault guard as the
+// mode, so a fault there is handled like one on the main thread.
+void ComposeSaverWindow() {
+  const EffectLinks links = {DefaultSaverWindowProc, RunGuarded};
+  ConnectEffectLayer(&links);
+}
 
 LRESULT PassOn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return EffectWindowProc(window, message, wParam, lParam);
@@ -179,6 +190,8 @@ int32_t RunSaverWindow(HWND parent) {
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   windowClass.lpszClassName = kClassName;
 
+  int left = 0;
+  int top = 0;
   int width = 0;
   int height = 0;
   if (parent != nullptr) {
@@ -188,8 +201,11 @@ int32_t RunSaverWindow(HWND parent) {
     height = client.bottom;
     saverState.isPreview = 1;
   } else {
-    width = GetSystemMetrics(SM_CXSCREEN);
-    height = GetSystemMetrics(SM_CYSCREEN);
+    const Rect screen = SaverScreenRect();
+    left = screen.left;
+    top = screen.top;
+    width = screen.right - screen.left;
+    height = screen.bottom - screen.top;
     HWND running = FindWindowA(kClassName, kFullScreenTitle);
     if (running != nullptr && IsWindow(running)) {
       SetForegroundWindow(running);
@@ -198,14 +214,15 @@ int32_t RunSaverWindow(HWND parent) {
     HookPasswordLibrary();
   }
 
+  ComposeSaverWindow();
   if (RegisterClassA(&windowClass)) {
     if (parent != nullptr)
       saverState.window = CreateWindowExA(0, kClassName, kPreviewTitle, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
                                           0, 0, width, height, parent, nullptr, saverState.instance, nullptr);
     else
       saverState.window = CreateWindowExA(WS_EX_TOPMOST, kClassName, kFullScreenTitle,
-                                          WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
-                                          width, height, nullptr, nullptr, saverState.instance, nullptr);
+                                          WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, left,
+                                          top, width, height, nullptr, nullptr, saverState.instance, nullptr);
   }
 
   // Without a window no quit message will come: that is a failed run.

@@ -8,7 +8,7 @@
 // parent) until the window is destroyed; the result is the exit code.
 int32_t RunSaverWindow(HWND parent);
 
-// The outer and inner layers of the saver window's messages; EffectWindowProc
-// sits between them.
+// The outer and inner layers of the saver window's messages; the effect's
+// EffectWindowProc sits between them (RunSaverWindow links the three).
 LRESULT CALLBACK OuterWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK DefaultSaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

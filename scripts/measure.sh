@@ -6,7 +6,7 @@
 #   - CPU seconds per wall second over 10 s: the saver + wineserver + the X
 #     server, and the peer (xscreensaver's spotlight) + the X server
 #   - peak memory of the saver beside a bare Wine process
-#   - where a frame's time goes (save, shade, present, flush, restore)
+#   - where a frame's time goes (present, flush, and save + shade + restore)
 # Usage: scripts/measure.sh [--no-peer] [--seconds N]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -9,9 +9,10 @@
 //                                    half-drawn screen differs in more)
 //   frames <seconds>                 screen changes per second while a saver runs
 //   idle <milliseconds>              a bare process that only waits, to weigh against
-//   frame-cost <map> [frames]        where a frame's time goes: the saver's own steps
-//                                    (save, shade, present, flush, restore) timed one by
-//                                    one on a full-screen window, without the 50 ms sleep
+//   frame-cost <map> [frames]        where a frame's time goes: the saver's own frame
+//                                    step on a full-screen window, without the 50 ms
+//                                    sleep: its present and flush, and the rest (save,
+//                                    shade, restore)
 #include <windows.h>
 
 #include <algorithm>
@@ -21,10 +22,10 @@
 #include <cstring>
 #include <vector>
 
-#include "effect/block_ledger.h"
+#include "effect/drift_frame.h"
 #include "effect/drift_path.h"
 #include "effect/frame_buffer.h"
-#include "effect/shade_kernels.h"
+#include "effect/shade_loop.h"
 #include "effect/shade_map.h"
 
 namespace {
@@ -144,6 +145,25 @@ double ProcessCpuMs() {
   return ms(kernel) + ms(user);
 }
 
+// Times the present and the flush inside the saver's own frame step; the rest
+// of the step is the save, shade and restore.
+struct FrameCostClock {
+  const FrameBuffer* frame;
+  HDC dc;
+  double present, flush;
+};
+
+void TimedPresent(void* context, Rect rect) {
+  auto* clock = static_cast<FrameCostClock*>(context);
+  const double t0 = Now();
+  PresentRect(clock->frame, clock->dc, rect, rect.left, rect.top);
+  const double t1 = Now();
+  MSG none;
+  PeekMessageA(&none, nullptr, 0, 0, PM_NOREMOVE);
+  clock->present += t1 - t0;
+  clock->flush += Now() - t1;
+}
+
 int FrameCost(const char* mapPath, int frames) {
   ShadeMap map = {};
   uint8_t palette[1024];
@@ -154,7 +174,8 @@ int FrameCost(const char* mapPath, int frames) {
   GrayPalette(&map, palette);
   FrameBuffer frame = {};
   if (CaptureScreen(&frame) != 0) return 1;
-  const int W = GetSystemMetrics(SM_CXSCREEN), H = GetSystemMetrics(SM_CYSCREEN);
+  PixelSurface surface = FrameSurface(&frame);
+  const int W = surface.width, H = surface.height;
   WNDCLASSA windowClass = {};
   windowClass.style = CS_OWNDC;
   windowClass.lpfnWndProc = DefWindowProcA;
@@ -163,46 +184,32 @@ int FrameCost(const char* mapPath, int frames) {
   HWND window = CreateWindowExA(WS_EX_TOPMOST, "FrameCost", "frame cost", WS_POPUP | WS_VISIBLE, 0, 0, W, H,
                                 nullptr, nullptr, nullptr, nullptr);
   HDC dc = GetDC(window);
-  const Rect screen{0, 0, W, H};
-  PresentRect(&frame, dc, screen, 0, 0);
-  std::vector<Pixel555> save(static_cast<size_t>(map.width) * map.height);
-  PixelSurface surface = FrameSurface(&frame);
-  const ShadeTable* table = BuildShadeTable();
+  PresentRect(&frame, dc, Rect{0, 0, W, H}, 0, 0);
+  std::vector<Pixel555> save(static_cast<size_t>(DriftSaveBufferCount(&surface, &map)));
+  const bool sse2 = ChooseShadeLoop();
+  FrameCostClock clock = {&frame, dc, 0, 0};
+  DriftFrame step = {&surface, &map, BuildShadeTable(), save.data(), DriftStartRect(W / 4, H / 4),
+                     TimedPresent, &clock};
 
-  enum { kSave, kShade, kPresent, kFlush, kRestore, kSteps };
-  const char* names[kSteps] = {"save", "shade", "present", "flush", "restore"};
-  double spent[kSteps] = {};
   DriftSegment segment = BeginSegment(W / 4, H / 4, 3 * W / 4, 3 * H / 4);
-  Rect prev{W / 4, H / 4, W / 4 + 1, H / 4 + 1};
+  double total = 0;
   const double cpu0 = ProcessCpuMs(), wall0 = Now();
   for (int i = 0; i < frames; ++i) {
     if (i % segment.steps == 0) segment = BeginSegment(segment.sx + segment.dx, segment.sy + segment.dy,
                                                        segment.sx, segment.sy);
-    const Rect patch = PatchRect(&segment, map.width, map.height);
-    const Rect clip = RectIntersection(patch, screen);
-    double t = Now();
-    auto lap = [&](int step) { const double n = Now(); spent[step] += n - t; t = n; };
-    SaveRect(&frame, clip, save.data());
-    lap(kSave);
-    ShadeRect(&surface, clip, &map, clip.left - patch.left, clip.top - patch.top, table);
-    lap(kShade);
-    const Rect dirty = RectUnion(clip, prev);
-    PresentRect(&frame, dc, dirty, dirty.left, dirty.top);
-    lap(kPresent);
-    MSG none;
-    PeekMessageA(&none, nullptr, 0, 0, PM_NOREMOVE);
-    lap(kFlush);
-    RestoreRect(&frame, clip, save.data());
-    lap(kRestore);
-    prev = clip;
+    const double t = Now();
+    StepDriftFrame(&step, &segment);
+    total += Now() - t;
     AdvanceSegment(&segment);
   }
   const double wall = Now() - wall0, cpu = ProcessCpuMs() - cpu0;
-  std::printf("frames %d, patch %dx%d, %s shading\n", frames, map.width, map.height,
-              ShadeRectUsesSse2() ? "SSE2" : "table");
-  for (int k = 0; k < kSteps; ++k) std::printf("%-8s %8.1f us/frame\n", names[k], 1000.0 * spent[k] / frames);
-  std::printf("wall     %8.1f us/frame\ncpu      %8.1f us/frame (this process)\n", 1000.0 * wall / frames,
-              1000.0 * cpu / frames);
+  std::printf("frames %d, patch %dx%d, %s shading\n", frames, map.width, map.height, sse2 ? "SSE2" : "table");
+  const double perFrame = 1000.0 / frames;
+  std::printf("save, shade, restore %8.1f us/frame\n", perFrame * (total - clock.present - clock.flush));
+  std::printf("present  %8.1f us/frame\nflush    %8.1f us/frame\n", perFrame * clock.present,
+              perFrame * clock.flush);
+  std::printf("wall     %8.1f us/frame\ncpu      %8.1f us/frame (this process)\n", perFrame * wall,
+              perFrame * cpu);
   ReleaseDC(window, dc);
   DestroyWindow(window);
   DestroyFrameBuffer(&frame);

@@ -114,7 +114,7 @@ TEST(ShadeKernels, Sse2EqualsTableOnRandomPatches) {
   }
 }
 
-TEST(ShadeKernels, ShadeRectTakesTheVectorLoopWhereTheProcessorHasIt) {
+TEST(ShadeKernels, CpuidIsReadRightAndTheCoreWaitsForTheSystemsWord) {
 #if defined(__i386__) || defined(__x86_64__)
   // The compiler's own CPUID reading, as an independent witness.
   __builtin_cpu_init();
@@ -123,7 +123,9 @@ TEST(ShadeKernels, ShadeRectTakesTheVectorLoopWhereTheProcessorHasIt) {
 #if defined(__x86_64__)
   EXPECT_TRUE(CpuHasSse2());
 #endif
-  EXPECT_EQ(ShadeRectUsesSse2(), CpuHasSse2());
+  // Whether the system keeps the SSE state is the Win32 layer's question:
+  // until it has answered, the core runs the table loop.
+  EXPECT_FALSE(ShadeRectUsesSse2());
 }
 
 }  // namespace

@@ -15,6 +15,11 @@
 //                             or "none"; -1 where the platform keeps no such figure
 //   processes <image name>    how many processes of that executable name run
 //   codepage                  "acp=<n>": the ANSI code page this process runs under
+//   screens                   "monitors=<n> virtual=<x>,<y> <w>x<h> primary=<w>x<h>
+//                              desktop-dc-origin=<x>,<y>" (the metrics by number:
+//                              the headers predate several monitors)
+//   rect <title>              the window's rectangle on the screen,
+//                             "<left>,<top> <width>x<height>", or "none"
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -328,6 +333,29 @@ int Processes(const char* image) {
   return 0;
 }
 
+int Screens() {
+  HWND desktop = GetDesktopWindow();
+  HDC dc = GetWindowDC(desktop);
+  POINT origin = {};
+  GetDCOrgEx(dc, &origin);
+  ReleaseDC(desktop, dc);
+  Say("monitors=%d virtual=%d,%d %dx%d primary=%dx%d desktop-dc-origin=%ld,%ld\n", GetSystemMetrics(80),
+      GetSystemMetrics(76), GetSystemMetrics(77), GetSystemMetrics(78), GetSystemMetrics(79),
+      GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), origin.x, origin.y);
+  return 0;
+}
+
+int WindowRect(const char* title) {
+  HWND window = FindWindowA(nullptr, title);
+  RECT r = {};
+  if (window == nullptr || !GetWindowRect(window, &r)) {
+    Say("none\n");
+    return 1;
+  }
+  Say("%ld,%ld %ldx%ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -341,6 +369,8 @@ int main(int argc, char** argv) {
     Say("acp=%u\n", GetACP());
     return 0;
   }
-  std::fprintf(stderr, "usage: winprobe find|settext|activate|host|gui|processes|codepage ...\n");
+  if (argc >= 2 && std::strcmp(argv[1], "screens") == 0) return Screens();
+  if (argc >= 3 && std::strcmp(argv[1], "rect") == 0) return WindowRect(argv[2]);
+  std::fprintf(stderr, "usage: winprobe find|settext|activate|host|gui|processes|codepage|screens|rect ...\n");
   return 2;
 }

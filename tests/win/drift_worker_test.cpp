@@ -1,0 +1,215 @@
+// A fault in the drift worker, run by the real saver window in this process:
+// the worker gives back what it holds and ends, the window stays and closes
+// on input, and on the 9x family the system is told the saver ended.
+#include "effect/drift_worker.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "effect/block_ledger.h"
+#include "effect/shade_loop.h"
+#include "effect/shade_kernels.h"
+#include "host/saver_state.h"
+#include "host/saver_window.h"
+
+namespace {
+
+const char kDesktopKey[] = "Control Panel\\Desktop";
+const char kUsePassword[] = "ScreenSaveUsePassword";
+
+int SaverRunning() {
+  BOOL running = FALSE;
+  SystemParametersInfoA(114, 0, &running, 0);  // SPI_GETSCREENSAVERRUNNING
+  return running ? 1 : 0;
+}
+
+std::string Folder(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
+
+std::string ProgramFolder() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return Folder(path);
+}
+
+std::string TempFile(const char* name) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  return std::string(temp) + name + std::to_string(GetCurrentProcessId());
+}
+
+void Crash() {
+  volatile int* nowhere = nullptr;
+  *nowhere = 1;
+}
+
+// A 64x64 map in a ledger block, every palette entry gray 128.
+void TakeMap(ShadeMap* map, uint8_t* palette) {
+  map->pixels = static_cast<uint8_t*>(AllocBlock(64 * 64));
+  map->width = 64;
+  map->height = 64;
+  for (int i = 0; i < 256 * 4; ++i) palette[i] = 128;
+}
+
+int32_t LoadThenCrash(ShadeMap* map, uint8_t* palette, const char*) {
+  TakeMap(map, palette);
+  Crash();  // as the reader would, part-way through a file
+  return 0;
+}
+
+int32_t LoadInMemory(ShadeMap* map, uint8_t* palette, const char*) {
+  TakeMap(map, palette);
+  return 0;
+}
+
+int presents;
+void Present(const FrameBuffer* frame, HDC dc, Rect rect) {
+  ++presents;
+  PresentRect(frame, dc, rect, rect.left, rect.top);
+}
+void PresentThenCrash(const FrameBuffer* frame, HDC dc, Rect rect) {
+  if (presents == 3) Crash();  // the snapshot and two frames are up
+  Present(frame, dc, rect);
+}
+
+int filterCalls;
+LONG WINAPI HandleFault(EXCEPTION_POINTERS*) {
+  ++filterCalls;
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// Counts and dismisses the ledger's box from a thread of its own.
+volatile LONG boxes;
+volatile LONG watching;
+DWORD WINAPI WatchForBoxes(LPVOID) {
+  HWND last = nullptr;
+  while (watching) {
+    HWND box = FindWindowA(nullptr, "Programmer Error");
+    if (box != nullptr && box != last) InterlockedIncrement(&boxes);
+    if (box != nullptr) PostMessageA(box, WM_COMMAND, IDOK, 0);
+    last = box;
+    Sleep(10);
+  }
+  return 0;
+}
+
+struct Seen {
+  int windowStayed;
+  int runningMeanwhile;
+} seen;
+
+// Well after the fault: is the window still there, does the system believe a
+// saver runs; then a key press, which the saver answers by closing.
+void CALLBACK LookThenPress(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  seen.windowStayed = IsWindow(saverState.window) ? 1 : 0;
+  seen.runningMeanwhile = SaverRunning();
+  PostMessageA(saverState.window, WM_KEYDOWN, VK_SPACE, 0);
+}
+
+// Never needed when the saver closes on input; keeps a broken run from hanging.
+void CALLBACK GiveUp(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (IsWindow(saverState.window)) DestroyWindow(saverState.window);
+}
+
+// The 9x family with saver passwords on and a verifier that lets the user
+// through: the system then knows while the saver runs.
+class WorkerFault : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved = saverState;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kDesktopKey, &desktop), ERROR_SUCCESS);
+    originalSize = sizeof original;
+    hadValue = RegQueryValueExA(desktop, kUsePassword, nullptr, &originalType, original, &originalSize) ==
+               ERROR_SUCCESS;
+    const DWORD on = 1;
+    RegSetValueExA(desktop, kUsePassword, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    verifier = std::string(system) + "\\PASSWORD.CPL";
+    ASSERT_TRUE(CopyFileA((Folder(ProgramFolder()) + "\\tools\\verify_stub.dll").c_str(), verifier.c_str(), FALSE));
+    answer = TempFile("glmire-answer-");
+    HANDLE file = CreateFileA(answer.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, "1", 1, &written, nullptr);
+    CloseHandle(file);
+    SetEnvironmentVariableA("GLMIRE_STUB_ANSWER", answer.c_str());
+    oldFilter = SetUnhandledExceptionFilter(HandleFault);
+    watching = 1;
+    watcher = CreateThread(nullptr, 0, WatchForBoxes, nullptr, 0, nullptr);
+  }
+  void TearDown() override {
+    watching = 0;
+    WaitForSingleObject(watcher, 5000);
+    CloseHandle(watcher);
+    SetUnhandledExceptionFilter(oldFilter);
+    SetDriftPieces(nullptr);
+    SetEnvironmentVariableA("GLMIRE_STUB_ANSWER", nullptr);
+    DeleteFileA(answer.c_str());
+    DeleteFileA(verifier.c_str());
+    if (hadValue)
+      RegSetValueExA(desktop, kUsePassword, 0, originalType, original, originalSize);
+    else
+      RegDeleteValueA(desktop, kUsePassword);
+    RegCloseKey(desktop);
+    saverState = saved;
+  }
+  SaverState saved = {};
+  HKEY desktop = nullptr;
+  bool hadValue = false;
+  DWORD originalType = 0;
+  BYTE original[256] = {};
+  DWORD originalSize = 0;
+  std::string verifier, answer;
+  LPTOP_LEVEL_EXCEPTION_FILTER oldFilter = nullptr;
+  HANDLE watcher = nullptr;
+};
+
+TEST_F(WorkerFault, TheWorkerGivesBackWhatItHoldsAndTheSaverEndsNormally) {
+  struct Case {
+    const char* name;
+    DriftPieces pieces;
+  };
+  const Case cases[] = {
+      {"the map reader faults after taking its block", {LoadThenCrash, Present}},
+      {"a frame faults while the map and the save buffer are held", {LoadInMemory, PresentThenCrash}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    saverState = saved;
+    saverState.instance = GetModuleHandleA(nullptr);
+    saverState.isWin9x = 1;
+    saverState.lastPasswordCheck = 0xFFFFFFFFu;
+    saverState.wakeThreshold = 4;
+    filterCalls = 0;
+    presents = 0;
+    boxes = 0;
+    seen = {-1, -1};
+    CheckBlockLedger();  // whatever came before starts no box here
+    SetDriftPieces(&k.pieces);
+    SetTimer(nullptr, 0, 1500, LookThenPress);
+    SetTimer(nullptr, 0, 10000, GiveUp);
+
+    EXPECT_EQ(RunSaverWindow(nullptr), 0);
+    EXPECT_EQ(filterCalls, 1) << "the worker faulted once, and only there";
+    EXPECT_EQ(seen.windowStayed, 1);
+    EXPECT_EQ(seen.runningMeanwhile, 1);
+    EXPECT_EQ(SaverRunning(), 0) << "the system still believes a saver runs";
+    Sleep(100);
+    EXPECT_EQ(boxes, 0) << "the worker did not give back its blocks";
+    EXPECT_EQ(CheckBlockLedger(), 0);
+    UnregisterClassA("WindowsScreenSaverClass", saverState.instance);
+  }
+}
+
+TEST(ShadeLoop, TheVectorLoopRunsWhereProcessorAndSystemAllowIt) {
+  // Wine keeps the SSE state, so here the processor decides.
+  EXPECT_EQ(ChooseShadeLoop(), CpuHasSse2());
+  EXPECT_EQ(ShadeRectUsesSse2(), CpuHasSse2());
+  UseSse2Shading(false);
+}
+
+}  // namespace
