@@ -68,13 +68,13 @@ int32_t CaptureScreen(FrameBuffer* frame) {
   HDC memory = screen ? CreateCompatibleDC(screen) : nullptr;
   if (memory) {
     HGDIOBJ previous = SelectObject(memory, frame->bitmap);
-    // The desktop's context counts from its own origin, which systems place
-    // differently (the primary monitor's corner, or the virtual screen's):
-    // the copy starts at the area's corner as seen from there.
-    POINT origin = {0, 0};
-    GetDCOrgEx(screen, &origin);
+    // The desktop's window context counts from the desktop window's corner,
+    // which systems place differently (the primary monitor's, or the virtual
+    // screen's): the copy starts at the area's corner as seen from there.
+    RECT origin = {};
+    GetWindowRect(desktop, &origin);
     // GDI converts the display's pixels to 5-5-5 during the copy.
-    BitBlt(memory, 0, 0, width, height, screen, area.left - origin.x, area.top - origin.y, SRCCOPY);
+    BitBlt(memory, 0, 0, width, height, screen, area.left - origin.left, area.top - origin.top, SRCCOPY);
     SelectObject(memory, previous);
     DeleteDC(memory);
     result = 0;

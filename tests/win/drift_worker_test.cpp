@@ -14,6 +14,7 @@
 #include "effect/shade_kernels.h"
 #include "host/saver_state.h"
 #include "host/saver_window.h"
+#include "tests/support/win_paths.h"
 
 namespace {
 
@@ -24,14 +25,6 @@ int SaverRunning() {
   BOOL running = FALSE;
   SystemParametersInfoA(114, 0, &running, 0);  // SPI_GETSCREENSAVERRUNNING
   return running ? 1 : 0;
-}
-
-std::string Folder(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
-
-std::string ProgramFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return Folder(path);
 }
 
 std::string TempFile(const char* name) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/saver_state.h"
+#include "tests/support/win_paths.h"
 
 namespace {
 
@@ -22,14 +23,6 @@ int SaverRunning() {
 void SetRunning(int on) {
   UINT previous = 0;
   SystemParametersInfoA(SPI_SCREENSAVERRUNNING, static_cast<UINT>(on), &previous, 0);
-}
-
-std::string Folder(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
-
-std::string ProgramFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return Folder(path);
 }
 
 std::string SystemFile(const char* name) {
