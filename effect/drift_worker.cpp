@@ -70,13 +70,14 @@ void DrawFailure(HWND window, HDC dc) {
 
 // A failure is found moments after the window appeared, and a drawing made
 // while the window system is still putting the window up may be lost (Wine
-// loses it now and then); unlike frames, nothing would draw it again. So it
-// is drawn a few times more while the window settles, unless told to stop.
+// loses it now and then, for longer on a busy machine); unlike frames,
+// nothing would draw it again. So it is drawn again every few frames until
+// the worker is told to stop.
 void ShowFailure(const DriftRun* run) {
   DrawFailure(run->window, run->dc);
-  for (int i = 0; i < 4 && !(run->record->stop & 1); ++i) {
-    Sleep(2 * kFrameMilliseconds);
-    DrawFailure(run->window, run->dc);
+  for (unsigned tick = 1; !(run->record->stop & 1); ++tick) {
+    Sleep(kFrameMilliseconds);
+    if (tick % 5 == 0) DrawFailure(run->window, run->dc);
   }
 }
 

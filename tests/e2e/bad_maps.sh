@@ -52,8 +52,6 @@ while read -r -u 4 name map; do
     e2e_check "$name: window" missing shown
     continue
   fi
-  sleep 1.2
-  e2e_screenshot "$dir/shot.png"
   e2e_check_failure_screen "$name" "$dir/shot.png"
   xdotool key shift
   e2e_wait_exit "$E2E_SAVER" 100

@@ -206,3 +206,43 @@ TEST(ShadeLoop, TheVectorLoopRunsWhereProcessorAndSystemAllowIt) {
 }
 
 }  // namespace
+
+int32_t FailToLoad(ShadeMap*, uint8_t*, const char*) { return -1; }
+
+COLORREF seenAtCentre;
+// Draws over the failure screen as a lost drawing would leave it.
+void CALLBACK SpoilFailure(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  HDC dc = GetDC(saverState.window);
+  PatBlt(dc, 0, 0, 4096, 4096, WHITENESS);
+  ReleaseDC(saverState.window, dc);
+}
+void CALLBACK LookAtCentreThenPress(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  HDC dc = GetDC(saverState.window);
+  seenAtCentre = GetPixel(dc, GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2);
+  ReleaseDC(saverState.window, dc);
+  PostMessageA(saverState.window, WM_KEYDOWN, VK_SPACE, 0);
+}
+
+// The failure screen is drawn once by nobody else: when the window system
+// loses it, however late, the worker puts it back.
+TEST(WorkerFailure, TheFailureScreenComesBackAfterItWasLost) {
+  const SaverState saved = saverState;
+  saverState.instance = GetModuleHandleA(nullptr);
+  saverState.lastPasswordCheck = 0xFFFFFFFFu;
+  saverState.wakeThreshold = 4;
+  const DriftPieces pieces = {FailToLoad, Present};
+  SetDriftPieces(&pieces);
+  seenAtCentre = CLR_INVALID;
+  SetTimer(nullptr, 0, 1000, SpoilFailure);
+  SetTimer(nullptr, 0, 2000, LookAtCentreThenPress);
+  const UINT_PTR giveUp = SetTimer(nullptr, 0, 10000, GiveUp);
+
+  EXPECT_EQ(RunSaverWindow(nullptr), 0);
+  KillTimer(nullptr, giveUp);
+  EXPECT_EQ(seenAtCentre, RGB(0, 0, 0));
+  SetDriftPieces(nullptr);
+  UnregisterClassA("WindowsScreenSaverClass", saverState.instance);
+  saverState = saved;
+}
