@@ -110,7 +110,7 @@ e2e_start_saver() {  # e2e_start_saver <scr> <switches...>
 e2e_wait_window() {  # e2e_wait_window <title> [tenths of a second]
   local i
   for i in $(seq "${2:-100}"); do
-    [ "$(wine "$GLMIRE_TOOLS/winprobe.exe" find "$1" 2>/dev/null | tr -d '\r')" != none ] && return 0
+    case "$(e2e_probe find "$1" 2>/dev/null)" in none | "") ;; *) return 0 ;; esac
     sleep 0.1
   done
   return 1
@@ -133,7 +133,18 @@ e2e_wait_exit() {  # e2e_wait_exit <pid> [tenths of a second]
 
 e2e_alive() { kill -0 "$1" 2>/dev/null && echo yes || echo no; }
 
-e2e_probe() { wine "$GLMIRE_TOOLS/winprobe.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+# Every winprobe command answers with a line; none at all means the probe did
+# not get to run (seen now and then under wine64 with two suites on two
+# cores), which is no answer about the saver: it is asked again.
+e2e_probe() {
+  local out try
+  for try in 1 2 3; do
+    out=$(wine "$GLMIRE_TOOLS/winprobe.exe" "$@" </dev/null 2>/dev/null | tr -d '\r')
+    [ -n "$out" ] && break
+    echo "winprobe $1: no answer (try $try)" >&2
+  done
+  printf '%s\n' "$out"
+}
 
 # Nothing of a saver may outlive its run: no window, no ledger box (which
 # would also keep the process), no saver process and no crash handler.
