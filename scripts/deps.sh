@@ -15,8 +15,10 @@ packages=(
 )
 
 missing=()
+# A package installed for both architectures answers once for each.
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+  status=$(dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null) || status=""
+  [ -n "$status" ] && ! grep -qv '^install ok installed$' <<<"$status" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
