@@ -134,8 +134,8 @@ e2e_wait_exit() {  # e2e_wait_exit <pid> [tenths of a second]
 e2e_alive() { kill -0 "$1" 2>/dev/null && echo yes || echo no; }
 
 # Every winprobe command answers with a line; none at all means the probe did
-# not get to run (seen now and then under wine64 with two suites on two
-# cores), which is no answer about the saver: it is asked again.
+# not get to run (seen once under wine64 on a busy machine), which is no
+# answer about the saver: it is asked again.
 e2e_probe() {
   local out try
   for try in 1 2 3; do
@@ -179,8 +179,8 @@ e2e_stop_host() {
 }
 
 # The saver's failure screen: black all over but for the failure text at the
-# top-left. Screenshots are taken until it shows, for some 15 s at most: with
-# two suites sharing two cores the worker may get to the failure late.
+# top-left. Screenshots are taken until it shows, for some 15 s at most: on
+# a busy machine the worker may get to the failure late.
 e2e_check_failure_screen() {  # e2e_check_failure_screen <case> <screenshot>
   local screen text i
   for i in $(seq 20); do
