@@ -182,15 +182,17 @@ e2e_stop_host() {
 # top-left. Screenshots are taken until it shows, for some 15 s at most: on
 # a busy machine the worker may get to the failure late.
 e2e_check_failure_screen() {  # e2e_check_failure_screen <case> <screenshot>
-  local screen text i
+  local screen text black shown i
   for i in $(seq 20); do
     e2e_screenshot "$2"
     screen=$($E2E_CHECK dark "$2" 0 20 1024 748)
     text=$($E2E_CHECK dark "$2" 0 0 200 16)
-    awk -v s="$screen" -v t="$text" 'BEGIN { exit !(s > 0.99 && t < 0.97) }' && break
+    black=$(awk -v d="$screen" 'BEGIN { print (d > 0.99) ? "yes" : "no" }')
+    shown=$(awk -v d="$text" 'BEGIN { print (d < 0.97) ? "yes" : "no" }')
+    [ "$black$shown" = yesyes ] && break
     sleep 0.5
   done
   echo "$1: black share of the screen $screen, of the text line $text"
-  e2e_check "$1: black screen" "$(awk -v d="$screen" 'BEGIN { print (d > 0.99) ? "yes" : "no" }')" yes
-  e2e_check "$1: failure text" "$(awk -v d="$text" 'BEGIN { print (d < 0.97) ? "yes" : "no" }')" yes
+  e2e_check "$1: black screen" "$black" yes
+  e2e_check "$1: failure text" "$shown" yes
 }

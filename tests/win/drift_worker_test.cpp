@@ -205,8 +205,6 @@ TEST(ShadeLoop, TheVectorLoopRunsWhereProcessorAndSystemAllowIt) {
   UseSse2Shading(false);
 }
 
-}  // namespace
-
 int32_t FailToLoad(ShadeMap*, uint8_t*, const char*) { return -1; }
 
 COLORREF seenAtCentre;
@@ -225,8 +223,8 @@ void CALLBACK LookAtCentreThenPress(HWND, UINT, UINT_PTR id, DWORD) {
   PostMessageA(saverState.window, WM_KEYDOWN, VK_SPACE, 0);
 }
 
-// The failure screen is drawn once by nobody else: when the window system
-// loses it, however late, the worker puts it back.
+// Only the worker draws the failure screen: when the window system loses it,
+// however late, the worker puts it back.
 TEST(WorkerFailure, TheFailureScreenComesBackAfterItWasLost) {
   const SaverState saved = saverState;
   saverState.instance = GetModuleHandleA(nullptr);
@@ -246,3 +244,5 @@ TEST(WorkerFailure, TheFailureScreenComesBackAfterItWasLost) {
   UnregisterClassA("WindowsScreenSaverClass", saverState.instance);
   saverState = saved;
 }
+
+}  // namespace
