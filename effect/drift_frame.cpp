@@ -17,9 +17,15 @@ void StepDriftFrame(DriftFrame* frame, const DriftSegment* segment) {
   const Rect clip = RectIntersection(patch, bounds);
   SaveSurfaceRect(frame->surface, clip, frame->saveBuffer);
   ShadeRect(frame->surface, clip, frame->map, clip.left - patch.left, clip.top - patch.top, frame->table);
+  const ExactCopy* exact = frame->exact;
+  if (exact) {
+    SaveCopyRect(exact->surface, clip, exact->saveBuffer);
+    ExpandRect(frame->surface, clip, exact->surface, exact->expansion);
+  }
   // The new patch and the place of the old one, already clean in the
-  // snapshot, reach the screen in one call.
+  // snapshot (and exact in the copy), reach the screen in one call.
   frame->present(frame->context, RectUnion(clip, frame->prev));
+  if (exact) RestoreCopyRect(exact->surface, clip, exact->saveBuffer);
   RestoreSurfaceRect(frame->surface, clip, frame->saveBuffer);
   frame->prev = clip;
 }

@@ -13,6 +13,14 @@
 // shows it.
 typedef void (*PresentProc)(void* context, Rect rect);
 
+// The screen exactly as it was, beside the 5-5-5 snapshot: what is shown of
+// every pixel outside the patch.
+struct ExactCopy {
+  CopySurface* surface;     // the snapshot's size; exact between frames
+  uint32_t* saveBuffer;     // DriftSaveBufferCount elements
+  const ChannelExpansion* expansion;
+};
+
 struct DriftFrame {
   PixelSurface* surface;    // the snapshot; clean between frames
   const ShadeMap* map;
@@ -21,6 +29,9 @@ struct DriftFrame {
   Rect prev;                // the previous frame's clip, already clean again
   PresentProc present;
   void* context;
+  // Null: the snapshot itself is presented. Otherwise the shaded patch is
+  // widened into the copy for the present, which then shows the rest exactly.
+  const ExactCopy* exact;
 };
 
 // Elements of a save buffer that holds the largest patch: the map cut to the
@@ -32,5 +43,6 @@ Rect DriftStartRect(int32_t sx, int32_t sy);
 
 // Draws the frame of segment's current step: the map's patch cut to the
 // surface is saved, shaded, presented together with the previous frame's
-// place, and restored. Afterwards prev is this frame's clip.
+// place, and restored (in the exact copy too, when there is one). Afterwards
+// prev is this frame's clip.
 void StepDriftFrame(DriftFrame* frame, const DriftSegment* segment);

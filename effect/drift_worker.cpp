@@ -47,11 +47,34 @@ struct DriftRun {
   FrameBuffer frame;
   Pixel555* saveBuffer;
   ShadeMap map;
+  FrameBuffer copy;     // empty: the snapshot is shown everywhere
+  uint32_t* copySave;   // the copy's patch while the shaded one is in it
 };
+
+// What reaches the screen: the exact copy where there is one.
+const FrameBuffer* ShownPicture(const DriftRun* run) { return run->copy.bitmap ? &run->copy : &run->frame; }
 
 void PresentFrame(void* context, Rect rect) {
   const DriftRun* run = static_cast<const DriftRun*>(context);
-  driftPieces->present(&run->frame, run->dc, rect);
+  driftPieces->present(ShownPicture(run), run->dc, rect);
+}
+
+// The copy takes a save buffer of its own, the snapshot's patch at 4 bytes a
+// pixel; without one the saver shows the snapshot everywhere, as it does when
+// there is no copy.
+void PrepareExactCopy(DriftRun* run, const PixelSurface* surface, ExactCopy* exact, ChannelExpansion* expansion,
+                      CopySurface* copySurface) {
+  if (run->copy.bitmap == nullptr) return;
+  const int32_t count = DriftSaveBufferCount(surface, &run->map);
+  if (count > 0 && count <= INT32_MAX / 4)
+    run->copySave = static_cast<uint32_t*>(AllocBlock(count * static_cast<int32_t>(sizeof(uint32_t))));
+  if (run->copySave == nullptr) {
+    DestroyFrameBuffer(&run->copy);
+    return;
+  }
+  *expansion = SystemChannelExpansion();
+  *copySurface = CopyFrameSurface(&run->copy);
+  *exact = ExactCopy{copySurface, run->copySave, expansion};
 }
 
 DWORD WINAPI DriftThread(LPVOID record) {
@@ -91,6 +114,7 @@ int32_t AnimateDrift(void* context) {
   GetWindowRect(run->window, &windowRect);
   const ShadeTable* table = nullptr;
   if (PrepareEffect(&run->frame, &run->saveBuffer, &run->map, mapPath, &table) != 0) {
+    DestroyFrameBuffer(&run->copy);  // not needed for the failure screen
     ShowFailure(run);
     return -1;
   }
@@ -98,6 +122,10 @@ int32_t AnimateDrift(void* context) {
   // The screen is the snapshot's: the patch moves and is cut inside exactly
   // the pixels that were captured, whatever the display does meanwhile.
   PixelSurface surface = FrameSurface(&run->frame);
+  ExactCopy exact;
+  ChannelExpansion expansion;
+  CopySurface copySurface;
+  PrepareExactCopy(run, &surface, &exact, &expansion, &copySurface);
   const Rect screen{0, 0, surface.width, surface.height};
   const LONG windowW = windowRect.right - windowRect.left;
   const LONG windowH = windowRect.bottom - windowRect.top;
@@ -111,10 +139,11 @@ int32_t AnimateDrift(void* context) {
     SetStretchBltMode(run->dc, COLORONCOLOR);
   }
   // The window may show black until drawn (composited desktops), so the whole
-  // snapshot goes up once before the first frame.
-  driftPieces->present(&run->frame, run->dc, screen);
+  // screen goes up once before the first frame.
+  driftPieces->present(ShownPicture(run), run->dc, screen);
 
-  DriftFrame step = {&surface, &run->map, table, run->saveBuffer, Rect{}, PresentFrame, run};
+  DriftFrame step = {&surface, &run->map, table, run->saveBuffer, Rect{}, PresentFrame, run,
+                     run->copy.bitmap ? &exact : nullptr};
   int32_t sx = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(screen.right));
   int32_t sy = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(screen.bottom));
   step.prev = DriftStartRect(sx, sy);
@@ -133,10 +162,13 @@ int32_t AnimateDrift(void* context) {
   }
 }
 
-void OnEffectCreate() {
+void OnEffectCreate(const CREATESTRUCTA* create) {
   driftWorker = DriftWorker{};
   // A failed capture leaves the snapshot empty; preparation then fails.
-  CaptureScreen(&driftWorker.snapshot);
+  if (create->style & WS_CHILD)
+    CaptureScreen(&driftWorker.snapshot);
+  else
+    CaptureScreenWithCopy(&driftWorker.snapshot, &driftWorker.copy);
 }
 
 void OnEffectDestroy() {
@@ -144,8 +176,15 @@ void OnEffectDestroy() {
   CheckBlockLedger();
 }
 
-void OnEffectEraseBackground(HWND window) {
-  if (driftWorker.thread == nullptr) StartDriftWorker(&driftWorker, window);
+void OnEffectEraseBackground(HWND window, HDC dc) {
+  if (driftWorker.thread != nullptr) return;
+  // Until the worker's first drawing the window shows the desktop exactly,
+  // from the copy: a composited desktop would show it black meanwhile. The
+  // worker owns the copy once it starts, so this is drawn before.
+  const FrameBuffer* copy = &driftWorker.copy;
+  if (copy->bitmap != nullptr && dc != nullptr)
+    PresentRect(copy, dc, Rect{0, 0, copy->header.biWidth, -copy->header.biHeight}, 0, 0);
+  StartDriftWorker(&driftWorker, window);
 }
 
 }  // namespace
@@ -157,14 +196,14 @@ void SetDriftPieces(const DriftPieces* pieces) { driftPieces = pieces ? pieces :
 LRESULT CALLBACK EffectWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      OnEffectCreate();
+      OnEffectCreate(reinterpret_cast<const CREATESTRUCTA*>(lParam));
       break;
     case WM_DESTROY:
       OnEffectDestroy();
       break;
     case WM_ERASEBKGND:
-      // Nothing is painted: the window keeps showing the desktop picture.
-      OnEffectEraseBackground(window);
+      // Nothing but the desktop as it was is painted.
+      OnEffectEraseBackground(window, reinterpret_cast<HDC>(wParam));
       return 1;
     default:
       break;
@@ -174,8 +213,8 @@ LRESULT CALLBACK EffectWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 }
 
 HANDLE StartDriftWorker(DriftWorker* record, HWND window) {
-  // Everything but the snapshot, which stays the record's until the worker
-  // takes it.
+  // Everything but the snapshot and the copy, which stay the record's until
+  // the worker takes them.
   record->window = window;
   record->stop = 0;
   DWORD id = 0;
@@ -191,12 +230,15 @@ void StopDriftWorker(DriftWorker* record) {
     CloseHandle(record->thread);
   }
   DestroyFrameBuffer(&record->snapshot);
+  DestroyFrameBuffer(&record->copy);
   *record = DriftWorker{};
 }
 
-void TakeSnapshot(DriftWorker* record, FrameBuffer* frame) {
+void TakeSnapshot(DriftWorker* record, FrameBuffer* frame, FrameBuffer* copy) {
   *frame = record->snapshot;
+  *copy = record->copy;
   record->snapshot = FrameBuffer{};
+  record->copy = FrameBuffer{};
 }
 
 int32_t PrepareEffect(FrameBuffer* frame, Pixel555** saveBuffer, ShadeMap* map, const char* path,
@@ -237,7 +279,7 @@ int32_t RunDrift(DriftWorker* record) {
   DriftRun run = {};
   run.record = record;
   run.window = record->window;
-  TakeSnapshot(record, &run.frame);
+  TakeSnapshot(record, &run.frame, &run.copy);
   run.dc = GetDC(run.window);
   int32_t result = -1;
   uint32_t faultCode = 0;
@@ -247,5 +289,7 @@ int32_t RunDrift(DriftWorker* record) {
     result = -1;  // a handled fault: what the run holds is given back below
   ReleaseDC(run.window, run.dc);
   ReleaseEffect(&run.frame, &run.saveBuffer, &run.map);
+  FreeBlock(run.copySave);
+  DestroyFrameBuffer(&run.copy);
   return result;
 }

@@ -20,6 +20,11 @@ struct DriftWorker {
   // The record owns it until the worker takes it (TakeSnapshot); one no
   // worker took is destroyed by StopDriftWorker.
   FrameBuffer snapshot;
+  // Taken with it for a full-screen window: the screen exactly as it was (32
+  // bits a pixel), from which everything but the shaded patch is shown, so
+  // the desktop keeps every bit the 5-5-5 snapshot drops. Empty in a preview,
+  // which shows the snapshot scaled, or when there was no room for it.
+  FrameBuffer copy;
 };
 
 // Runs proc(context) under a fault guard: 0 with proc's result in *result,
@@ -55,9 +60,9 @@ void SetDriftPieces(const DriftPieces* pieces);
 HANDLE StartDriftWorker(DriftWorker* record, HWND window);
 // Sets the stop bit, waits for the worker to end and empties the record.
 void StopDriftWorker(DriftWorker* record);
-// The one handover of the snapshot: from the record to frame, which owns it
-// from then on; the record's is left empty.
-void TakeSnapshot(DriftWorker* record, FrameBuffer* frame);
+// The one handover of the snapshot and the copy: from the record to frame
+// and copy, which own them from then on; the record's are left empty.
+void TakeSnapshot(DriftWorker* record, FrameBuffer* frame, FrameBuffer* copy);
 // frame holds the snapshot taken over; loads the map, takes the save buffer
 // for the snapshot's size, builds the shading table (*table) and chooses the
 // shading loop. 0, or -1 with nothing held (the snapshot destroyed too).

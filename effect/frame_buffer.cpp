@@ -2,15 +2,19 @@
 
 #include <cstddef>
 
-int32_t CreateFrameBuffer(FrameBuffer* frame, int32_t width, int32_t height) {
-  // Sizes whose padded rows cannot be addressed are refused before GDI sees them.
-  if (SurfaceByteCount(width, height) == 0) return -1;
+namespace {
+
+// A top-down section of 16 (5-5-5) or 32 bits a pixel into frame.
+int32_t CreateSection(FrameBuffer* frame, int32_t width, int32_t height, WORD bitCount) {
+  // Sizes whose rows cannot be addressed are refused before GDI sees them.
+  const int32_t bytes = bitCount == 16 ? SurfaceByteCount(width, height) : CopySurfaceByteCount(width, height);
+  if (bytes == 0) return -1;
   BITMAPINFOHEADER header = {};
   header.biSize = sizeof header;
   header.biWidth = width;
   header.biHeight = -height;  // top-down: row 0 is the top row
   header.biPlanes = 1;
-  header.biBitCount = 16;     // uncompressed 16-bit is 5-5-5
+  header.biBitCount = bitCount;  // uncompressed 16-bit is 5-5-5
   header.biCompression = BI_RGB;
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(&header),
@@ -24,6 +28,17 @@ int32_t CreateFrameBuffer(FrameBuffer* frame, int32_t width, int32_t height) {
   frame->bitmap = bitmap;
   frame->pixels = static_cast<Pixel555*>(bits);
   return 0;
+}
+
+// Bytes of one row of the frame's section: GDI pads rows to 4 bytes.
+size_t RowBytes(const BITMAPINFOHEADER* header) {
+  return (static_cast<size_t>(header->biWidth) * header->biBitCount + 31) / 32 * 4;
+}
+
+}  // namespace
+
+int32_t CreateFrameBuffer(FrameBuffer* frame, int32_t width, int32_t height) {
+  return CreateSection(frame, width, height, 16);
 }
 
 BOOL DestroyFrameBuffer(FrameBuffer* frame) {
@@ -57,37 +72,105 @@ Rect SaverScreenRect() {
   return Rect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
 }
 
+namespace {
+
+// Copies from into frame's whole section, GDI converting the pixels on the
+// way; from's (fromX, fromY) lands on the section's top-left. false when no
+// memory context could be had.
+bool BlitInto(const FrameBuffer* frame, HDC from, int32_t fromX, int32_t fromY) {
+  HDC memory = CreateCompatibleDC(from);
+  if (memory == nullptr) return false;
+  HGDIOBJ previous = SelectObject(memory, frame->bitmap);
+  BitBlt(memory, 0, 0, frame->header.biWidth, -frame->header.biHeight, from, fromX, fromY, SRCCOPY);
+  // Selecting the section out also makes GDI finish the copy before its
+  // pixels are read.
+  SelectObject(memory, previous);
+  DeleteDC(memory);
+  return true;
+}
+
+// Fills frame (created at area's size) from that part of the screen.
+bool CopyScreenInto(const FrameBuffer* frame, Rect area) {
+  HWND desktop = GetDesktopWindow();
+  HDC screen = GetWindowDC(desktop);
+  if (screen == nullptr) return false;
+  // The desktop's window context counts from the desktop window's corner,
+  // which systems place differently (the primary monitor's, or the virtual
+  // screen's): the copy starts at the area's corner as seen from there.
+  RECT origin = {};
+  GetWindowRect(desktop, &origin);
+  const bool copied = BlitInto(frame, screen, area.left - origin.left, area.top - origin.top);
+  ReleaseDC(desktop, screen);
+  return copied;
+}
+
+// Fills frame from the copy, of the same size; GDI converts to 5-5-5.
+bool ConvertInto(const FrameBuffer* frame, const FrameBuffer* copy) {
+  HDC source = CreateCompatibleDC(nullptr);
+  if (source == nullptr) return false;
+  HGDIOBJ previous = SelectObject(source, copy->bitmap);
+  const bool copied = BlitInto(frame, source, 0, 0);
+  SelectObject(source, previous);
+  DeleteDC(source);
+  return copied;
+}
+
+}  // namespace
+
 int32_t CaptureScreen(FrameBuffer* frame) {
+  const Rect area = SaverScreenRect();
+  if (CreateFrameBuffer(frame, area.right - area.left, area.bottom - area.top) != 0) return -1;
+  // GDI converts the display's pixels to 5-5-5 during the copy.
+  if (CopyScreenInto(frame, area)) return 0;
+  DestroyFrameBuffer(frame);
+  return -1;
+}
+
+int32_t CaptureScreenWithCopy(FrameBuffer* frame, FrameBuffer* copy) {
+  *copy = FrameBuffer{};
   const Rect area = SaverScreenRect();
   const int32_t width = area.right - area.left;
   const int32_t height = area.bottom - area.top;
-  if (CreateFrameBuffer(frame, width, height) != 0) return -1;
-  HWND desktop = GetDesktopWindow();
-  HDC screen = GetWindowDC(desktop);
-  int32_t result = -1;
-  HDC memory = screen ? CreateCompatibleDC(screen) : nullptr;
-  if (memory) {
-    HGDIOBJ previous = SelectObject(memory, frame->bitmap);
-    // The desktop's window context counts from the desktop window's corner,
-    // which systems place differently (the primary monitor's, or the virtual
-    // screen's): the copy starts at the area's corner as seen from there.
-    RECT origin = {};
-    GetWindowRect(desktop, &origin);
-    // GDI converts the display's pixels to 5-5-5 during the copy.
-    BitBlt(memory, 0, 0, width, height, screen, area.left - origin.left, area.top - origin.top, SRCCOPY);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    result = 0;
-  } else {
-    DestroyFrameBuffer(frame);
+  if (CreateSection(copy, width, height, 32) == 0 && CopyScreenInto(copy, area)) {
+    if (CreateFrameBuffer(frame, width, height) == 0) {
+      if (ConvertInto(frame, copy)) return 0;
+      DestroyFrameBuffer(frame);
+    }
   }
-  if (screen) ReleaseDC(desktop, screen);
-  return result;
+  // Whatever failed, the saver runs as it would without the copy.
+  DestroyFrameBuffer(copy);
+  return CaptureScreen(frame);
+}
+
+ChannelExpansion SystemChannelExpansion() {
+  ChannelExpansion expansion = ReplicatedExpansion();
+  // Every 5-bit value in all three channels at once, drawn by GDI into
+  // 32 bits: how it shows a 5-5-5 pixel on a true-colour display.
+  FrameBuffer values = {};
+  FrameBuffer shown = {};
+  if (CreateFrameBuffer(&values, 32, 1) == 0 && CreateSection(&shown, 32, 1, 32) == 0) {
+    for (uint32_t v = 0; v < 32; ++v) values.pixels[v] = static_cast<Pixel555>(v << 10 | v << 5 | v);
+    if (ConvertInto(&shown, &values)) {
+      const CopySurface seen = CopyFrameSurface(&shown);
+      for (uint32_t v = 0; v < 32; ++v) {
+        expansion.red[v] = static_cast<uint8_t>(seen.pixels[v] >> 16);
+        expansion.green[v] = static_cast<uint8_t>(seen.pixels[v] >> 8);
+        expansion.blue[v] = static_cast<uint8_t>(seen.pixels[v]);
+      }
+    }
+  }
+  DestroyFrameBuffer(&shown);
+  DestroyFrameBuffer(&values);
+  return expansion;
 }
 
 PixelSurface FrameSurface(const FrameBuffer* frame) {
   const int32_t width = frame->header.biWidth;
   return PixelSurface{width, -frame->header.biHeight, SurfaceStride(width), frame->pixels};
+}
+
+CopySurface CopyFrameSurface(const FrameBuffer* copy) {
+  return CopySurface{copy->header.biWidth, -copy->header.biHeight, reinterpret_cast<uint32_t*>(copy->pixels)};
 }
 
 void SaveRect(const FrameBuffer* frame, Rect rect, Pixel555* buffer) {
@@ -111,7 +194,7 @@ int32_t PresentRect(const FrameBuffer* frame, HDC dc, Rect rect, int32_t srcX, i
   // the top of the screen); for a whole image every reading is the same.
   BITMAPINFOHEADER rows = frame->header;
   rows.biHeight = -h;
-  const Pixel555* first = frame->pixels + static_cast<size_t>(srcY) * SurfaceStride(frame->header.biWidth);
+  const uint8_t* first = reinterpret_cast<const uint8_t*>(frame->pixels) + static_cast<size_t>(srcY) * RowBytes(&frame->header);
   StretchDIBits(dc, rect.left, rect.top, w, h, srcX, 0, w, h, first, reinterpret_cast<const BITMAPINFO*>(&rows),
                 DIB_RGB_COLORS, SRCCOPY);
   return 0;

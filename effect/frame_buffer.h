@@ -26,11 +26,23 @@ Rect SaverScreenRect();
 // Creates the frame at the size of SaverScreenRect and copies that part of
 // the screen into it. 0, or -1 with nothing held.
 int32_t CaptureScreen(FrameBuffer* frame);
+// The same, and beside it the screen exactly as it was: copy becomes a
+// record of the same kind at 32 bits a pixel, which a 16-, 24- or 32-bit
+// display takes back bit for bit, and frame is made from it (one look at the
+// screen for both). Without room for the copy, copy is left empty and frame
+// is taken as CaptureScreen takes it. frame's result: 0, or -1 with nothing
+// held in either.
+int32_t CaptureScreenWithCopy(FrameBuffer* frame, FrameBuffer* copy);
 // The frame as a surface for the shading code (rows padded to 4 bytes).
 PixelSurface FrameSurface(const FrameBuffer* frame);
+// A 32-bit copy as a surface.
+CopySurface CopyFrameSurface(const FrameBuffer* copy);
+// How the system shows a 5-5-5 pixel at 8 bits a channel, asked of GDI;
+// (v << 3) | (v >> 2) where it cannot be asked.
+ChannelExpansion SystemChannelExpansion();
 // Copy rect (inside the frame) to / from buffer, rows packed.
 void SaveRect(const FrameBuffer* frame, Rect rect, Pixel555* buffer);
 void RestoreRect(FrameBuffer* frame, Rect rect, const Pixel555* buffer);
-// Draws the frame's rectangle of rect's size at (srcX, srcY) onto rect of dc,
-// in dc's logical units. 0.
+// Draws the frame's (or a copy's) rectangle of rect's size at (srcX, srcY)
+// onto rect of dc, in dc's logical units. 0.
 int32_t PresentRect(const FrameBuffer* frame, HDC dc, Rect rect, int32_t srcX, int32_t srcY);

@@ -15,33 +15,75 @@ int32_t SurfaceByteCount(int32_t width, int32_t height) {
   return bytes > INT32_MAX ? 0 : static_cast<int32_t>(bytes);
 }
 
+int32_t CopySurfaceByteCount(int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0) return 0;
+  const int64_t bytes = static_cast<int64_t>(width) * 4 * height;
+  return bytes > INT32_MAX ? 0 : static_cast<int32_t>(bytes);
+}
+
 namespace {
 
-// The first pixel of rect and the bytes of one of its rows; false when empty.
-bool RectRows(const PixelSurface* surface, Rect rect, size_t* first, size_t* rowBytes) {
+// The first pixel of rect in a surface whose row y starts at element
+// y * stride, and rect's width; false when rect is empty.
+bool RectStart(int32_t stride, Rect rect, size_t* first, size_t* cols) {
   if (rect.right <= rect.left || rect.bottom <= rect.top) return false;
-  *first = static_cast<size_t>(rect.top) * static_cast<size_t>(surface->stride) +
-           static_cast<size_t>(rect.left);
-  *rowBytes = static_cast<size_t>(rect.right - rect.left) * sizeof(Pixel555);
+  *first = static_cast<size_t>(rect.top) * static_cast<size_t>(stride) + static_cast<size_t>(rect.left);
+  *cols = static_cast<size_t>(rect.right - rect.left);
   return true;
+}
+
+template <typename P>
+void SaveRows(const P* pixels, int32_t stride, Rect rect, P* buffer) {
+  size_t first, cols;
+  if (!RectStart(stride, rect, &first, &cols)) return;
+  const P* from = pixels + first;
+  for (int32_t y = rect.top; y < rect.bottom; ++y, from += stride, buffer += cols)
+    std::memcpy(buffer, from, cols * sizeof(P));
+}
+
+template <typename P>
+void RestoreRows(P* pixels, int32_t stride, Rect rect, const P* buffer) {
+  size_t first, cols;
+  if (!RectStart(stride, rect, &first, &cols)) return;
+  P* to = pixels + first;
+  for (int32_t y = rect.top; y < rect.bottom; ++y, to += stride, buffer += cols)
+    std::memcpy(to, buffer, cols * sizeof(P));
 }
 
 }  // namespace
 
 void SaveSurfaceRect(const PixelSurface* surface, Rect rect, Pixel555* buffer) {
-  size_t first, rowBytes;
-  if (!RectRows(surface, rect, &first, &rowBytes)) return;
-  const Pixel555* from = surface->pixels + first;
-  const size_t cols = static_cast<size_t>(rect.right - rect.left);
-  for (int32_t y = rect.top; y < rect.bottom; ++y, from += surface->stride, buffer += cols)
-    std::memcpy(buffer, from, rowBytes);
+  SaveRows(surface->pixels, surface->stride, rect, buffer);
 }
 
 void RestoreSurfaceRect(PixelSurface* surface, Rect rect, const Pixel555* buffer) {
-  size_t first, rowBytes;
-  if (!RectRows(surface, rect, &first, &rowBytes)) return;
-  Pixel555* to = surface->pixels + first;
-  const size_t cols = static_cast<size_t>(rect.right - rect.left);
-  for (int32_t y = rect.top; y < rect.bottom; ++y, to += surface->stride, buffer += cols)
-    std::memcpy(to, buffer, rowBytes);
+  RestoreRows(surface->pixels, surface->stride, rect, buffer);
+}
+
+void SaveCopyRect(const CopySurface* surface, Rect rect, uint32_t* buffer) {
+  SaveRows(surface->pixels, surface->width, rect, buffer);
+}
+
+void RestoreCopyRect(CopySurface* surface, Rect rect, const uint32_t* buffer) {
+  RestoreRows(surface->pixels, surface->width, rect, buffer);
+}
+
+ChannelExpansion ReplicatedExpansion() {
+  ChannelExpansion expansion;
+  for (uint8_t v = 0; v < 32; ++v)
+    expansion.red[v] = expansion.green[v] = expansion.blue[v] = static_cast<uint8_t>(v << 3 | v >> 2);
+  return expansion;
+}
+
+void ExpandRect(const PixelSurface* from, Rect rect, CopySurface* to, const ChannelExpansion* expansion) {
+  size_t inFirst, outFirst, cols;
+  if (!RectStart(from->stride, rect, &inFirst, &cols) || !RectStart(to->width, rect, &outFirst, &cols)) return;
+  const Pixel555* in = from->pixels + inFirst;
+  uint32_t* out = to->pixels + outFirst;
+  for (int32_t y = rect.top; y < rect.bottom; ++y, in += from->stride, out += to->width)
+    for (size_t x = 0; x < cols; ++x) {
+      const uint32_t p = in[x];
+      out[x] = static_cast<uint32_t>(expansion->red[p >> 10 & 31]) << 16 |
+               static_cast<uint32_t>(expansion->green[p >> 5 & 31]) << 8 | expansion->blue[p & 31];
+    }
 }

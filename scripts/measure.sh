@@ -1,25 +1,42 @@
 #!/usr/bin/env bash
-# Measures the running saver on a private 1024x768 Xvfb with the default map,
-# as a user would meet it, and a desktop-effect peer on the same display:
-#   - start to window and to first frame, beside a bare Wine process start
+# Measures the running saver on a private Xvfb (1024x768x24 unless --screen
+# says otherwise) with the default map, as a user would meet it, and a
+# desktop-effect peer on the same display:
+#   - start to window, to first frame and to a screen that stays the desktop
+#     exactly but for the patch, beside a bare Wine process start; the looks
+#     at the screen that showed anything else (black, posterised, half drawn)
+#     and the longest time they lasted
+#   - peak memory, and what the exact copy of the screen adds
 #   - frames per second (screen changes seen, against the 50 ms cadence)
 #   - CPU seconds per wall second over 10 s: the saver + wineserver + the X
 #     server, and the peer (xscreensaver's spotlight) + the X server
 #   - peak memory of the saver beside a bare Wine process
 #   - where a frame's time goes (present, flush, and save + shade + restore)
-# Usage: scripts/measure.sh [--no-peer] [--seconds N]
+# Usage: scripts/measure.sh [--no-peer] [--seconds N] [--screen WxHxDEPTH] [--start-only]
+#                           [--saver FOLDER]
+#   --start-only   only the start and the memory
+#   --saver        measure the glmire.scr and glmire.bmp in FOLDER (another build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 seconds=10
 peer=1
+screen=1024x768x24
+start_only=0
+saver_dir=""
+usage="usage: scripts/measure.sh [--no-peer] [--seconds N] [--screen WxHxDEPTH] [--start-only] [--saver FOLDER]"
 while [ $# -gt 0 ]; do
   case $1 in
     --no-peer) peer=0; shift ;;
     --seconds) seconds=$2; shift 2 ;;
-    *) echo "usage: scripts/measure.sh [--no-peer] [--seconds N]" >&2; exit 2 ;;
+    --screen) screen=$2; shift 2 ;;
+    --start-only) start_only=1; peer=0; shift ;;
+    --saver) saver_dir=$(readlink -f "$2"); shift 2 ;;
+    *) echo "$usage" >&2; exit 2 ;;
   esac
 done
+[[ $screen =~ ^([0-9]+)x([0-9]+)x(16|24)$ ]] || { echo "$usage (depth 16 or 24)" >&2; exit 2; }
+sw=${BASH_REMATCH[1]} sh=${BASH_REMATCH[2]} depth=${BASH_REMATCH[3]}
 
 bash scripts/deps.sh
 spotlight=/usr/libexec/xscreensaver/spotlight
@@ -35,7 +52,7 @@ cmake --preset "$GLMIRE_PRESET" >/dev/null
 cmake --build --preset "$GLMIRE_PRESET" --target glmire shade_maps measure >/dev/null
 build=$root/build/$GLMIRE_PRESET
 
-export GLMIRE_WINE_ROOT=$root/build/measure/$GLMIRE_WINE_ARCH/wine
+export GLMIRE_WINE_ROOT=$root/build/measure/$GLMIRE_WINE_ARCH/wine GLMIRE_SCREEN=$screen
 unset DISPLAY
 glmire_session
 glmire_wine_up
@@ -49,6 +66,7 @@ measure() {
   tr -d '\r' <"$work/measure.out"
 }
 value() { sed -n "s/^$1 //p" <<<"$2"; }
+ms() { local v; v=$(value "$1" "$2"); [ "$v" = -1.0 ] && echo never || echo "$v ms"; }
 ticks() {  # user + system clock ticks of the given pids
   local total=0 pid
   for pid in "$@"; do
@@ -79,29 +97,41 @@ close_saver() {
   return 1
 }
 
-bash scripts/demo-desktop.sh "$work/desktop.png"
+# Smooth gradients and flat blocks: the desktop shows any change of its bits.
+/usr/bin/python3 tests/e2e/frame_check.py desktop "$work/desktop.png" "$sw" "$sh"
 # The root window too, for the peer's desktop grab; Wine sees only the window.
 feh --bg-fill "$work/desktop.png"
 feh --fullscreen --hide-pointer --no-menus "$work/desktop.png" >/dev/null 2>&1 &
 glmire_track $!
 sleep 1
-xdotool mousemove 1020 760
+xdotool mousemove $((sw - 4)) $((sh - 8))
 xserver=$(cat "$GLMIRE_WINE_ROOT/xvfb.pid")
 server=$(glmire_server_pid)
-scr=$build/bin/glmire.scr
-map=$build/bin/glmire.bmp
+scr=${saver_dir:-$build/bin}/glmire.scr
+map=${saver_dir:-$build/bin}/glmire.bmp
 
 read -r mapw maph < <(/usr/bin/identify -format '%w %h\n' "$map")
-echo "Glowmire ($GLMIRE_PRESET, $GLMIRE_WINE_ARCH prefix) on Xvfb 1024x768x24, $(wine --version), default map ${mapw}x${maph}"
-echo "Buffers: frame 1024x768x2 = $((1024 * 768 * 2)) B, map $((mapw * maph)) B, save buffer $((mapw * maph * 2)) B"
+mib() { awk -v b="$1" 'BEGIN { printf "%d B (%.1f MiB)", b, b / 1048576 }'; }
+echo "Glowmire ($GLMIRE_PRESET, $GLMIRE_WINE_ARCH prefix) on Xvfb $screen, $(wine --version), map ${mapw}x${maph}: $scr"
+echo "Buffers: snapshot ${sw}x${sh}x2 = $(mib $((sw * sh * 2))), map $((mapw * maph)) B, save buffer $((mapw * maph * 2)) B"
+echo "The exact copy adds ${sw}x${sh}x4 + its save buffer $((mapw * maph * 4)) B = $(mib $((sw * sh * 4 + mapw * maph * 4)));" \
+  "on three 4K monitors (11520x2160) $(mib $((11520 * 2160 * 4 + mapw * maph * 4)))"
 
 bare=$(measure bare "$(winpath "$build/tools/measure.exe") idle 0" 7)
 echo "Bare Wine process start and end: $(value bare-start-ms "$bare") ms"
 for run in 1 2 3; do
-  first=$(measure first-frame "$(winpath "$scr") /s" 40000)
-  echo "Run $run: window after $(value window-ms "$first") ms, first frame after $(value first-frame-ms "$first") ms"
+  start=$(measure start "$(winpath "$scr") /s" "$mapw" "$maph" 5)
+  echo "Run $run: window after $(ms window-ms "$start"), first frame after $(ms first-frame-ms "$start")," \
+    "the desktop exact but for the patch from $(ms exact-from-ms "$start") on;" \
+    "$(value bad-looks "$start") of $(value looks "$start") looks showed anything else" \
+    "(longest $(value longest-bad-ms "$start") ms, at most $(value most-changed-pixels "$start") pixels changed)"
+  if [ "$run" = 3 ]; then
+    saver=$(glmire_prefix_pids 'glmire\.scr')
+    echo "Peak resident memory of the saver: $(( $(awk '/VmHWM/ { print $2 }' "/proc/$saver/status") / 1024 )) MB"
+  fi
   close_saver
 done
+[ "$start_only" = 1 ] && exit 0
 
 wine "$scr" /s </dev/null >/dev/null 2>&1 &
 glmire_track $!

@@ -1,12 +1,17 @@
 // measure.exe: the Windows side of scripts/measure.sh. Watches the screen the
 // way a user would and times what a user waits for.
 //   bare <command line> [runs]       median milliseconds to start and end a process
-//   first-frame <command line> <max changed pixels>
-//                                    starts the command; milliseconds until its window
-//                                    appears and until the first frame: a screen that
-//                                    differs from the one before the start in at least
-//                                    one and at most <max> pixels (a black window or a
-//                                    half-drawn screen differs in more)
+//   start <command line> <map width> <map height> <seconds>
+//                                    starts the command and looks at the screen as often
+//                                    as it can for <seconds>. A look is good when every
+//                                    pixel that differs from the screen before the start
+//                                    lies in one map-sized rectangle (the desktop exactly,
+//                                    and at most one patch); black, posterised or
+//                                    half-drawn looks are not. Milliseconds until the
+//                                    window appears, until the first frame (a good look
+//                                    with a patch), and until the screen is good for good
+//                                    (the window up and no bad look after); the bad looks
+//                                    and the longest time the screen stayed bad
 //   frames <seconds>                 screen changes per second while a saver runs
 //   idle <milliseconds>              a bare process that only waits, to weigh against
 //   frame-cost <map> [frames]        where a frame's time goes: the saver's own frame
@@ -65,11 +70,29 @@ struct Screen {
   }
 };
 
-// Pixels that differ at the saver's 5 bits a channel: its snapshot of a
-// true-colour screen loses the low 3 bits everywhere, and that is no change.
+// The pixels of b that differ from a and the rectangle around them.
+struct Difference {
+  size_t count;
+  int left, top, right, bottom;
+};
+
+Difference Compare(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int width) {
+  Difference d = {0, width, INT32_MAX, -1, -1};
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (((a[i] ^ b[i]) & 0xFFFFFF) == 0) continue;
+    const int x = static_cast<int>(i % static_cast<size_t>(width)), y = static_cast<int>(i / static_cast<size_t>(width));
+    ++d.count;
+    d.left = std::min(d.left, x);
+    d.right = std::max(d.right, x + 1);
+    d.top = std::min(d.top, y);
+    d.bottom = std::max(d.bottom, y + 1);
+  }
+  return d;
+}
+
 size_t Changed(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
   size_t n = 0;
-  for (size_t i = 0; i < a.size(); ++i) n += (a[i] & 0xF8F8F8) != (b[i] & 0xF8F8F8);
+  for (size_t i = 0; i < a.size(); ++i) n += ((a[i] ^ b[i]) & 0xFFFFFF) != 0;
   return n;
 }
 
@@ -97,26 +120,38 @@ int Bare(const char* commandLine, int runs) {
   return 0;
 }
 
-int FirstFrame(const char* commandLine, size_t maxChanged) {
+int StartWatch(const char* commandLine, int mapW, int mapH, double seconds) {
   Screen screen;
   const std::vector<uint32_t> before = screen.Grab();
   PROCESS_INFORMATION process = {};
   const double t0 = Now();
   if (!Start(commandLine, &process)) return 1;
-  double windowAt = -1;
-  for (;;) {
+  double windowAt = -1, firstFrameAt = -1, goodFrom = -1, badSince = -1, longestBad = 0;
+  int looks = 0, bad = 0;
+  size_t mostChanged = 0;
+  while (Now() - t0 < seconds * 1000) {
     const double t = Now() - t0;
-    if (t > 20000) {
-      std::printf("no-frame-within-ms 20000\n");
-      return 1;
+    const bool window = FindWindowA("WindowsScreenSaverClass", nullptr) != nullptr;
+    const Difference d = Compare(before, screen.Grab(), screen.width);
+    ++looks;
+    if (window && windowAt < 0) windowAt = t;
+    const bool good = d.count == 0 || (d.right - d.left <= mapW && d.bottom - d.top <= mapH);
+    if (!good) {
+      ++bad;
+      mostChanged = std::max(mostChanged, d.count);
+      if (badSince < 0) badSince = t;
+      goodFrom = -1;
+      continue;
     }
-    if (windowAt < 0 && FindWindowA("WindowsScreenSaverClass", nullptr)) windowAt = t;
-    const size_t changed = Changed(before, screen.Grab());
-    if (changed > 0 && changed <= maxChanged) {
-      std::printf("window-ms %.1f\nfirst-frame-ms %.1f\n", windowAt, Now() - t0);
-      break;
-    }
+    if (badSince >= 0) longestBad = std::max(longestBad, t - badSince);
+    badSince = -1;
+    if (d.count > 0 && firstFrameAt < 0) firstFrameAt = t;
+    if (windowAt >= 0 && goodFrom < 0) goodFrom = t;
   }
+  if (badSince >= 0) longestBad = std::max(longestBad, Now() - t0 - badSince);
+  std::printf("window-ms %.1f\nfirst-frame-ms %.1f\nexact-from-ms %.1f\nlooks %d\nbad-looks %d\n"
+              "longest-bad-ms %.1f\nmost-changed-pixels %zu\n",
+              windowAt, firstFrameAt, goodFrom, looks, bad, longestBad, mostChanged);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return 0;
@@ -172,8 +207,8 @@ int FrameCost(const char* mapPath, int frames) {
     return 1;
   }
   GrayPalette(&map, palette);
-  FrameBuffer frame = {};
-  if (CaptureScreen(&frame) != 0) return 1;
+  FrameBuffer frame = {}, copy = {};
+  if (CaptureScreenWithCopy(&frame, &copy) != 0) return 1;
   PixelSurface surface = FrameSurface(&frame);
   const int W = surface.width, H = surface.height;
   WNDCLASSA windowClass = {};
@@ -184,12 +219,18 @@ int FrameCost(const char* mapPath, int frames) {
   HWND window = CreateWindowExA(WS_EX_TOPMOST, "FrameCost", "frame cost", WS_POPUP | WS_VISIBLE, 0, 0, W, H,
                                 nullptr, nullptr, nullptr, nullptr);
   HDC dc = GetDC(window);
-  PresentRect(&frame, dc, Rect{0, 0, W, H}, 0, 0);
+  // As the saver does: everything is shown from the exact copy when there is one.
+  const FrameBuffer* shown = copy.bitmap ? &copy : &frame;
+  PresentRect(shown, dc, Rect{0, 0, W, H}, 0, 0);
   std::vector<Pixel555> save(static_cast<size_t>(DriftSaveBufferCount(&surface, &map)));
+  std::vector<uint32_t> copySave(save.size());
+  const ChannelExpansion expansion = SystemChannelExpansion();
+  CopySurface copySurface = CopyFrameSurface(&copy);
+  const ExactCopy exact = {&copySurface, copySave.data(), &expansion};
   const bool sse2 = ChooseShadeLoop();
-  FrameCostClock clock = {&frame, dc, 0, 0};
+  FrameCostClock clock = {shown, dc, 0, 0};
   DriftFrame step = {&surface, &map, BuildShadeTable(), save.data(), DriftStartRect(W / 4, H / 4),
-                     TimedPresent, &clock};
+                     TimedPresent, &clock, copy.bitmap ? &exact : nullptr};
 
   DriftSegment segment = BeginSegment(W / 4, H / 4, 3 * W / 4, 3 * H / 4);
   double total = 0;
@@ -203,7 +244,8 @@ int FrameCost(const char* mapPath, int frames) {
     AdvanceSegment(&segment);
   }
   const double wall = Now() - wall0, cpu = ProcessCpuMs() - cpu0;
-  std::printf("frames %d, patch %dx%d, %s shading\n", frames, map.width, map.height, sse2 ? "SSE2" : "table");
+  std::printf("frames %d, patch %dx%d, %s shading, %s\n", frames, map.width, map.height, sse2 ? "SSE2" : "table",
+              copy.bitmap ? "shown from the exact copy" : "shown from the 5-5-5 snapshot");
   const double perFrame = 1000.0 / frames;
   std::printf("save, shade, restore %8.1f us/frame\n", perFrame * (total - clock.present - clock.flush));
   std::printf("present  %8.1f us/frame\nflush    %8.1f us/frame\n", perFrame * clock.present,
@@ -212,6 +254,7 @@ int FrameCost(const char* mapPath, int frames) {
               perFrame * cpu);
   ReleaseDC(window, dc);
   DestroyWindow(window);
+  DestroyFrameBuffer(&copy);
   DestroyFrameBuffer(&frame);
   ReleaseShadeMap(&map);
   return 0;
@@ -221,8 +264,8 @@ int FrameCost(const char* mapPath, int frames) {
 
 int main(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "bare") == 0) return Bare(argv[2], argc >= 4 ? std::atoi(argv[3]) : 5);
-  if (argc >= 4 && std::strcmp(argv[1], "first-frame") == 0)
-    return FirstFrame(argv[2], static_cast<size_t>(std::atol(argv[3])));
+  if (argc >= 6 && std::strcmp(argv[1], "start") == 0)
+    return StartWatch(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atof(argv[5]));
   if (argc >= 3 && std::strcmp(argv[1], "frames") == 0) return Frames(std::atof(argv[2]));
   if (argc >= 3 && std::strcmp(argv[1], "frame-cost") == 0)
     return FrameCost(argv[2], argc >= 4 ? std::atoi(argv[3]) : 1000);
@@ -230,6 +273,6 @@ int main(int argc, char** argv) {
     Sleep(static_cast<DWORD>(std::atol(argv[2])));
     return 0;
   }
-  std::fprintf(stderr, "usage: measure bare|first-frame|frames|idle|frame-cost ...\n");
+  std::fprintf(stderr, "usage: measure bare|start|frames|idle|frame-cost ...\n");
   return 2;
 }

@@ -27,6 +27,50 @@ TEST(Surface, StrideAndSizeCoverPaddedRowsWithoutOverflow) {
     EXPECT_EQ(SurfaceStride(k.width), k.stride) << k.width;
     EXPECT_EQ(SurfaceByteCount(k.width, k.height), k.bytes) << k.width << "x" << k.height;
   }
+  // The exact copy: 4 bytes a pixel, no padding; three 4K monitors fit.
+  const Case copies[] = {{1023, 768, 0, 1023 * 4 * 768}, {11520, 2160, 0, 11520 * 4 * 2160},
+                         {0, 5, 0, 0}, {5, -1, 0, 0}, {32768, 16384, 0, 0}, {INT32_MAX, 1, 0, 0}};
+  for (const Case& k : copies)
+    EXPECT_EQ(CopySurfaceByteCount(k.width, k.height), k.bytes) << k.width << "x" << k.height;
+}
+
+TEST(Surface, ExpandRectWidensEachChannelAsTheDisplayDoesAndTouchesOnlyTheRect) {
+  const ChannelExpansion wide = ReplicatedExpansion();
+  struct Case { Pixel555 pixel; uint32_t shown; };
+  const Case cases[] = {{0x0000, 0x000000}, {0x7FFF, 0xFFFFFF}, {0xFFFF, 0xFFFFFF}, {0x4210, 0x848484},
+                        {0x7C00, 0xFF0000}, {0x03E0, 0x00FF00}, {0x001F, 0x0000FF}, {0x0421, 0x080808},
+                        {0x1CE7, 0x393939}};
+  for (const Case& k : cases) {
+    Frame frame;
+    for (Pixel555& p : frame.pixels) p = k.pixel;
+    std::vector<uint32_t> pixels(static_cast<size_t>(Frame::kWidth) * Frame::kHeight, 0xAB000000u);
+    CopySurface copy{Frame::kWidth, Frame::kHeight, pixels.data()};
+    const Rect rect{3, 1, 12, 4};
+    ExpandRect(&frame.view, rect, &copy, &wide);
+    for (int32_t y = 0; y < Frame::kHeight; ++y)
+      for (int32_t x = 0; x < Frame::kWidth; ++x) {
+        const bool inside = x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
+        ASSERT_EQ(pixels[static_cast<size_t>(y) * Frame::kWidth + x], inside ? k.shown : 0xAB000000u)
+            << std::hex << k.pixel << " at " << std::dec << x << "," << y;
+      }
+  }
+}
+
+TEST(Surface, CopyRectsSaveAndRestoreEveryBit) {
+  std::vector<uint32_t> pixels(7 * 5);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint32_t>(i * 2654435761u);
+  const std::vector<uint32_t> before = pixels;
+  CopySurface copy{7, 5, pixels.data()};
+  for (Rect r : {Rect{0, 0, 7, 5}, Rect{6, 4, 7, 5}, Rect{2, 1, 5, 4}, Rect{3, 3, 3, 3}}) {
+    const size_t count = static_cast<size_t>((r.right - r.left) * (r.bottom - r.top));
+    std::vector<uint32_t> saved(count + 1, 0xFEEDu);
+    SaveCopyRect(&copy, r, saved.data());
+    EXPECT_EQ(saved.back(), 0xFEEDu) << "wrote past the packed rows";
+    for (int32_t y = r.top; y < r.bottom; ++y)
+      for (int32_t x = r.left; x < r.right; ++x) pixels[static_cast<size_t>(y) * 7 + x] = 0;
+    RestoreCopyRect(&copy, r, saved.data());
+    EXPECT_EQ(pixels, before);
+  }
 }
 
 TEST(Surface, SaveThenRestoreGivesBackEveryBitOfTheRect) {

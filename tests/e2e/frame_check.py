@@ -4,12 +4,20 @@
   frame_check.py desktop OUT.png W H        a busy, asymmetric desktop picture
   frame_check.py map OUT.bmp (bottom-up|top-down) W H
                                             an 8-bit map written here, not by the saver's tools
-  frame_check.py check DESKTOP.png SHOT.png MAP.bmp
+  frame_check.py check DESKTOP SHOT MAP.bmp
                                             finds the shaded patch in SHOT and checks every
                                             pixel: inside against the shading rule applied to
-                                            DESKTOP's 5-5-5 values, outside against DESKTOP
-                                            unshaded. Prints the patch place; exit 1 on a
-                                            mismatch.
+                                            DESKTOP's 5-5-5 values, shown as the display shows
+                                            a 5-bit channel; outside against DESKTOP exactly.
+                                            Prints the patch place; exit 1 on a mismatch.
+                                            DESKTOP and SHOT are PNGs of a 24-bit screen, or
+                                            xwd dumps of a screen of any depth (read as the
+                                            X server holds the pixels).
+  frame_check.py looks DESKTOP MAP.bmp SHOT...
+                                            each SHOT either the desktop exactly or the desktop
+                                            with one patch that passes check; a line a look and
+                                            a closing count ("looks=N unchanged=N patch=N
+                                            wrong=N"); exit 1 on any wrong look
   frame_check.py dark SHOT.png X Y W H      share of black pixels in the rectangle
 """
 import struct
@@ -80,27 +88,75 @@ def load_rgb(path):
     return np.array(Image.open(path).convert("RGB"), dtype=np.int32)
 
 
-def check(desktop_png, shot_png, map_bmp):
-    d = load_rgb(desktop_png)
-    s = load_rgb(shot_png)
+def read_xwd(path):
+    """The screen's own channel values (H x W x 3, red first) and their bit widths."""
+    with open(path, "rb") as f:
+        data = f.read()
+    fields = struct.unpack(">25I", data[:100])
+    header_size, width, height = fields[0], fields[4], fields[5]
+    byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
+    masks, ncolors = fields[14:17], fields[19]
+    start = header_size + 12 * ncolors
+    kind = {16: "u2", 32: "u4"}[bits_per_pixel]
+    rows = np.frombuffer(data, dtype=(">" if byte_order else "<") + kind, count=height * bytes_per_line // (
+        bits_per_pixel // 8), offset=start).reshape(height, -1)[:, :width].astype(np.int64)
+    channels, bits = [], []
+    for mask in masks:
+        shift = (mask & -mask).bit_length() - 1
+        channels.append((rows & mask) >> shift)
+        bits.append(bin(mask).count("1"))
+    return np.dstack(channels).astype(np.int32), np.array(bits, dtype=np.int32)
+
+
+def load_screen(path):
+    if path.endswith(".xwd"):
+        return read_xwd(path)
+    return load_rgb(path), np.array([8, 8, 8], dtype=np.int32)
+
+
+def check(desktop_path, shot_path, map_bmp):
+    d, bits = load_screen(desktop_path)
+    verdict = check_screen(d, bits, shot_path, gray_map(map_bmp))
+    print(verdict)
+    return 0 if verdict.endswith("mismatches=0") else 1
+
+
+def looks(desktop_path, map_bmp, shots):
+    d, bits = load_screen(desktop_path)
     gray = gray_map(map_bmp)
+    count = {"unchanged": 0, "patch": 0, "wrong": 0}
+    for shot in shots:
+        verdict = check_screen(d, bits, shot, gray)
+        kind = "unchanged" if verdict == "no patch on screen" else "patch" if verdict.endswith(
+            "mismatches=0") else "wrong"
+        count[kind] += 1
+        print(f"{shot}: {verdict}")
+    print(f"looks={len(shots)} unchanged={count['unchanged']} patch={count['patch']} wrong={count['wrong']}")
+    return 1 if count["wrong"] else 0
+
+
+def check_screen(d, bits, shot_path, gray):
+    """The verdict on one look: "no patch on screen", a placement with its mismatches, or what is wrong."""
+    s, shot_bits = load_screen(shot_path)
+    if s.shape != d.shape or (bits != shot_bits).any():
+        return f"another screen: {s.shape} at {shot_bits} bits, not {d.shape} at {bits}"
     h, w, _ = d.shape
     mh, mw = gray.shape
-    q = d >> 3  # the snapshot's 5-5-5 channels
-    # How the display shows a 5-bit channel: learned from the whole screen (the
-    # patch is a small minority), then held to exactly everywhere.
-    expand = np.zeros(32, dtype=np.int32)
-    for v in range(32):
-        seen = s[q == v]
-        if seen.size:
-            expand[v] = np.bincount(seen).argmax()
-    unshaded = expand[q]
+    q = d >> (bits - 5)  # the snapshot's 5-5-5 channels
+    unshaded = d  # outside the patch the screen is exactly as it was
+
+    def expand(v):
+        """A 5-bit channel as the display shows it: its bits repeated to the display's width."""
+        return (v << (bits - 5)) | (v >> (10 - bits))
+
     diff = np.any(s != unshaded, axis=2)
     if not diff.any():
-        print("no patch on screen")
-        return 1
+        return "no patch on screen"
     ys, xs = np.nonzero(diff)
     box = (xs.min(), ys.min(), xs.max() + 1, ys.max() + 1)
+    if box[2] - box[0] > mw or box[3] - box[1] > mh:
+        return (f"{int(diff.sum())} pixels changed within {box[0]},{box[1]} - {box[2]},{box[3]}, "
+                f"more than one {mw}x{mh} patch covers")
     changing = gray != 128
     mys, mxs = np.nonzero(changing)
     mbox = (mxs.min(), mys.min(), mxs.max() + 1, mys.max() + 1)
@@ -113,7 +169,7 @@ def check(desktop_png, shot_png, map_bmp):
         ix1, iy1 = min(px + mw, x1), min(py + mh, y1)
         if ix0 < ix1 and iy0 < iy1:
             g = gray[iy0 - py:iy1 - py, ix0 - px:ix1 - px]
-            exp[iy0 - y0:iy1 - y0, ix0 - x0:ix1 - x0] = expand[table[q[iy0:iy1, ix0:ix1], g[:, :, None]]]
+            exp[iy0 - y0:iy1 - y0, ix0 - x0:ix1 - x0] = expand(table[q[iy0:iy1, ix0:ix1], g[:, :, None]])
         return exp
 
     # Every placement that covers all changed pixels; a small sample around
@@ -135,13 +191,13 @@ def check(desktop_png, shot_png, map_bmp):
             best = (int(mismatch.sum()), px, py, mismatch)
         if best[0] == 0:
             break
-    if best[0]:
-        ys, xs = np.nonzero(best[3])
-        print(f"mismatched pixels within {xs.min()},{ys.min()} - {xs.max() + 1},{ys.max() + 1}")
-    bad, px, py, _ = best
+    bad, px, py, mismatch = best
+    where = ""
+    if bad:
+        ys, xs = np.nonzero(mismatch)
+        where = f"mismatched pixels within {xs.min()},{ys.min()} - {xs.max() + 1},{ys.max() + 1}; "
     clipped = px < 0 or py < 0 or px + mw > w or py + mh > h
-    print(f"patch at {px},{py} size {mw}x{mh} clipped={int(clipped)} mismatches={bad}")
-    return 0 if bad == 0 else 1
+    return f"{where}patch at {px},{py} size {mw}x{mh} clipped={int(clipped)} mismatches={bad}"
 
 
 def dark(shot_png, x, y, w, h):
@@ -160,6 +216,8 @@ def main(argv):
         return 0
     if cmd == "check":
         return check(argv[2], argv[3], argv[4])
+    if cmd == "looks":
+        return looks(argv[2], argv[3], argv[4:])
     if cmd == "dark":
         return dark(argv[2], *map(int, argv[3:7]))
     print(__doc__)

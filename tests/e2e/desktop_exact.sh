@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The desktop exactly as it was, on 24- and 16-bit (5-6-5) displays: every
+# look at the screen, from just before the saver starts, through its start
+# and after 15 s of drifting, is either the screen before the start bit for
+# bit, or that with one map-sized patch that is the shading rule exactly. A
+# black or posterised window, a half-drawn frame or an old patch beside the
+# new one is none of these. Each depth gets an X display of its own and a
+# copy of the ready prefix; the screen is read as the X server holds it.
+source "$(dirname "$0")/lib.sh"
+
+shared_prefix=$WINEPREFIX
+own_root=$E2E_TMP/depth
+mkdir -p "$own_root"
+exec {own_lock}>"$own_root/lock"
+own_down() {
+  [ -n "${GLMIRE_WINE_ROOT:-}" ] && [ "$GLMIRE_WINE_ROOT" = "$own_root" ] && glmire_wine_down
+}
+trap 'own_down; e2e_cleanup' EXIT
+cp -a "$shared_prefix" "$own_root/prefix"
+export GLMIRE_WINE_ROOT=$own_root
+
+$E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
+$E2E_CHECK map "$E2E_TMP/map.bmp" bottom-up 96 64
+e2e_saver_copy "$E2E_TMP/saver" "$E2E_TMP/map.bmp"
+
+look() { xwd -root -silent >"$1"; }
+
+for depth in 24 16; do
+  dir=$E2E_TMP/$depth
+  mkdir -p "$dir"
+  export GLMIRE_SCREEN=1024x768x$depth
+  glmire_wine_vars
+  if ! glmire_display_up "$own_lock" || ! glmire_server_up "$own_lock"; then
+    e2e_check "depth $depth: display and Wine" down up
+    glmire_wine_down
+    continue
+  fi
+  e2e_show_desktop "$E2E_TMP/desktop.png" || e2e_check "depth $depth: desktop shown" no yes
+  xdotool mousemove 1000 10
+  sleep 0.3
+  look "$dir/before.xwd"
+
+  # Looks as fast as they come, from before the start until the patch has
+  # been drawn for a while.
+  ( n=0
+    while [ ! -e "$dir/stop" ]; do n=$((n + 1)); look "$dir/start-$(printf %04d "$n").xwd"; done ) &
+  looker=$!
+  e2e_track "$looker"
+  e2e_start_saver "$E2E_TMP/saver/glmire.scr" /s
+  e2e_wait_window "Screen Saver" 150 || e2e_check "depth $depth: window" missing shown
+  sleep 2
+  touch "$dir/stop"
+  wait "$looker"
+  start=$($E2E_CHECK looks "$dir/before.xwd" "$E2E_TMP/map.bmp" "$dir"/start-*.xwd)
+  grep -v ': no patch on screen$\|mismatches=0$' <<<"$start" | grep -v '^looks=' | head -5
+  summary=$(tail -n 1 <<<"$start")
+  echo "depth $depth, through the start: $summary"
+  e2e_check "depth $depth: every look through the start exact" "$(sed -E 's/.*wrong=//' <<<"$summary")" 0
+  e2e_check "depth $depth: the patch shown during the start" \
+    "$(sed -E 's/.*patch=([0-9]+).*/\1/' <<<"$summary" | awk '{ print ($1 > 0) ? "yes" : "no" }')" yes
+
+  sleep 15
+  for n in 1 2 3 4 5; do look "$dir/drift-$n.xwd"; sleep 0.2; done
+  drift=$($E2E_CHECK looks "$dir/before.xwd" "$E2E_TMP/map.bmp" "$dir"/drift-*.xwd)
+  summary=$(tail -n 1 <<<"$drift")
+  echo "depth $depth, after 15 s: $summary"
+  grep -v '^looks=' <<<"$drift" | sed 's|.*/||' | head -5
+  e2e_check "depth $depth: every look after 15 s the desktop and one exact patch" \
+    "$(sed -E 's/.*patch=([0-9]+).*/\1/' <<<"$summary")" 5
+
+  xdotool key space
+  e2e_wait_exit "$E2E_SAVER" 100
+  e2e_check "depth $depth: exit after a key" "$E2E_RC" 0
+  glmire_wine_down
+  rm -f "$dir"/*.xwd
+done
+
+e2e_finish
