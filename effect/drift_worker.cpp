@@ -113,6 +113,10 @@ int32_t AnimateDrift(void* context) {
   RECT windowRect = {};
   GetWindowRect(run->window, &windowRect);
   const ShadeTable* table = nullptr;
+  // No room for the snapshot beside the copy: no snapshot at all, and the
+  // failure screen.
+  if (run->copy.bitmap != nullptr && run->frame.bitmap == nullptr && SnapshotFromCopy(&run->frame, &run->copy) != 0)
+    DestroyFrameBuffer(&run->copy);
   if (PrepareEffect(&run->frame, &run->saveBuffer, &run->map, mapPath, &table) != 0) {
     DestroyFrameBuffer(&run->copy);  // not needed for the failure screen
     ShowFailure(run);
@@ -165,10 +169,11 @@ int32_t AnimateDrift(void* context) {
 void OnEffectCreate(const CREATESTRUCTA* create) {
   driftWorker = DriftWorker{};
   // A failed capture leaves the snapshot empty; preparation then fails.
-  if (create->style & WS_CHILD)
+  // A full-screen window takes the exact copy, and the worker makes the
+  // snapshot from it, away from the window's start; without room for the
+  // copy the snapshot is taken here as a preview takes it.
+  if ((create->style & WS_CHILD) || CaptureScreenCopy(&driftWorker.copy) != 0)
     CaptureScreen(&driftWorker.snapshot);
-  else
-    CaptureScreenWithCopy(&driftWorker.snapshot, &driftWorker.copy);
 }
 
 void OnEffectDestroy() {

@@ -17,13 +17,13 @@ struct DriftWorker {
   // The screen as it was before the saver window showed, taken on the main
   // thread at window creation: on a composited desktop an unpainted window is
   // black, so a capture taken once it shows would be of the saver itself.
-  // The record owns it until the worker takes it (TakeSnapshot); one no
-  // worker took is destroyed by StopDriftWorker.
+  // For a full-screen window that is the exact copy (32 bits a pixel), from
+  // which everything but the shaded patch is shown, so the desktop keeps
+  // every bit the 5-5-5 snapshot drops; the worker makes the snapshot from
+  // it. A preview, or a window without room for the copy, takes the snapshot
+  // itself. The record owns both until the worker takes them (TakeSnapshot);
+  // what no worker took is destroyed by StopDriftWorker.
   FrameBuffer snapshot;
-  // Taken with it for a full-screen window: the screen exactly as it was (32
-  // bits a pixel), from which everything but the shaded patch is shown, so
-  // the desktop keeps every bit the 5-5-5 snapshot drops. Empty in a preview,
-  // which shows the snapshot scaled, or when there was no room for it.
   FrameBuffer copy;
 };
 

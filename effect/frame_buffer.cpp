@@ -126,20 +126,20 @@ int32_t CaptureScreen(FrameBuffer* frame) {
   return -1;
 }
 
-int32_t CaptureScreenWithCopy(FrameBuffer* frame, FrameBuffer* copy) {
-  *copy = FrameBuffer{};
+int32_t CaptureScreenCopy(FrameBuffer* copy) {
   const Rect area = SaverScreenRect();
-  const int32_t width = area.right - area.left;
-  const int32_t height = area.bottom - area.top;
-  if (CreateSection(copy, width, height, 32) == 0 && CopyScreenInto(copy, area)) {
-    if (CreateFrameBuffer(frame, width, height) == 0) {
-      if (ConvertInto(frame, copy)) return 0;
-      DestroyFrameBuffer(frame);
-    }
-  }
-  // Whatever failed, the saver runs as it would without the copy.
+  if (CreateSection(copy, area.right - area.left, area.bottom - area.top, 32) != 0) return -1;
+  if (CopyScreenInto(copy, area)) return 0;
   DestroyFrameBuffer(copy);
-  return CaptureScreen(frame);
+  return -1;
+}
+
+int32_t SnapshotFromCopy(FrameBuffer* frame, const FrameBuffer* copy) {
+  if (copy->bitmap == nullptr || CreateFrameBuffer(frame, copy->header.biWidth, -copy->header.biHeight) != 0)
+    return -1;
+  if (ConvertInto(frame, copy)) return 0;
+  DestroyFrameBuffer(frame);
+  return -1;
 }
 
 ChannelExpansion SystemChannelExpansion() {

@@ -26,13 +26,13 @@ Rect SaverScreenRect();
 // Creates the frame at the size of SaverScreenRect and copies that part of
 // the screen into it. 0, or -1 with nothing held.
 int32_t CaptureScreen(FrameBuffer* frame);
-// The same, and beside it the screen exactly as it was: copy becomes a
-// record of the same kind at 32 bits a pixel, which a 16-, 24- or 32-bit
-// display takes back bit for bit, and frame is made from it (one look at the
-// screen for both). Without room for the copy, copy is left empty and frame
-// is taken as CaptureScreen takes it. frame's result: 0, or -1 with nothing
-// held in either.
-int32_t CaptureScreenWithCopy(FrameBuffer* frame, FrameBuffer* copy);
+// The screen exactly as it was, at the size of SaverScreenRect: a record of
+// the same kind at 32 bits a pixel, which a 16-, 24- or 32-bit display takes
+// back bit for bit. 0, or -1 with nothing held.
+int32_t CaptureScreenCopy(FrameBuffer* copy);
+// Makes frame the 5-5-5 snapshot of what copy holds, as CaptureScreen would
+// have taken it then (GDI converts). 0, or -1 with nothing held.
+int32_t SnapshotFromCopy(FrameBuffer* frame, const FrameBuffer* copy);
 // The frame as a surface for the shading code (rows padded to 4 bytes).
 PixelSurface FrameSurface(const FrameBuffer* frame);
 // A 32-bit copy as a surface.

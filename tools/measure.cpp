@@ -207,8 +207,18 @@ int FrameCost(const char* mapPath, int frames) {
     return 1;
   }
   GrayPalette(&map, palette);
+  // As the saver takes them: the copy while the window is made, the snapshot
+  // from it on the worker.
   FrameBuffer frame = {}, copy = {};
-  if (CaptureScreenWithCopy(&frame, &copy) != 0) return 1;
+  const double t0 = Now();
+  if (CaptureScreenCopy(&copy) != 0) return 1;
+  const double t1 = Now();
+  if (SnapshotFromCopy(&frame, &copy) != 0) return 1;
+  const double t2 = Now();
+  FrameBuffer alone = {};
+  CaptureScreen(&alone);
+  const double t3 = Now();
+  DestroyFrameBuffer(&alone);
   PixelSurface surface = FrameSurface(&frame);
   const int W = surface.width, H = surface.height;
   WNDCLASSA windowClass = {};
@@ -221,7 +231,9 @@ int FrameCost(const char* mapPath, int frames) {
   HDC dc = GetDC(window);
   // As the saver does: everything is shown from the exact copy when there is one.
   const FrameBuffer* shown = copy.bitmap ? &copy : &frame;
+  const double wholeStart = Now();
   PresentRect(shown, dc, Rect{0, 0, W, H}, 0, 0);
+  const double whole = Now() - wholeStart;
   std::vector<Pixel555> save(static_cast<size_t>(DriftSaveBufferCount(&surface, &map)));
   std::vector<uint32_t> copySave(save.size());
   const ChannelExpansion expansion = SystemChannelExpansion();
@@ -246,6 +258,8 @@ int FrameCost(const char* mapPath, int frames) {
   const double wall = Now() - wall0, cpu = ProcessCpuMs() - cpu0;
   std::printf("frames %d, patch %dx%d, %s shading, %s\n", frames, map.width, map.height, sse2 ? "SSE2" : "table",
               copy.bitmap ? "shown from the exact copy" : "shown from the 5-5-5 snapshot");
+  std::printf("capture  %8.1f ms the copy, %.1f ms the snapshot from it (from the screen %.1f ms);"
+              " the whole screen up %.1f ms\n", t1 - t0, t2 - t1, t3 - t2, whole);
   const double perFrame = 1000.0 / frames;
   std::printf("save, shade, restore %8.1f us/frame\n", perFrame * (total - clock.present - clock.flush));
   std::printf("present  %8.1f us/frame\nflush    %8.1f us/frame\n", perFrame * clock.present,

@@ -168,7 +168,8 @@ TEST_F(WorkerFault, TheWorkerGivesBackWhatItHoldsAndTheSaverEndsNormally) {
   };
   const Case cases[] = {
       {"the map reader faults after taking its block", {LoadThenCrash, Present}},
-      {"a frame faults while the map and the save buffer are held", {LoadInMemory, PresentThenCrash}},
+      {"a frame faults while the map, both save buffers and the exact copy are held",
+       {LoadInMemory, PresentThenCrash}},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);

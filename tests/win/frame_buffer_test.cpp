@@ -152,13 +152,15 @@ TEST(FrameBuffer, EdgeRectsSaveExactlyTheirPixelsAndRestoreBitExact) {
 }
 
 // A top-most window of known colours at a known place; Wine's desktop
-// capture sees real X windows, so this is what the screen shows there.
+// capture sees real X windows, so this is what the screen shows there. The
+// colours' low bits, which the 5-5-5 snapshot drops, are set: the exact copy
+// must keep them.
 constexpr int32_t kLeft = 200, kTop = 150, kWidth = 64, kHeight = 48;
-struct Quadrant { COLORREF colour; Pixel555 pixel; };
-const Quadrant kQuadrants[4] = {{RGB(248, 0, 0), 0x7C00},      // top left
-                                {RGB(0, 248, 0), 0x03E0},      // top right
-                                {RGB(0, 0, 248), 0x001F},      // bottom left
-                                {RGB(128, 64, 8), 0x4101}};    // bottom right
+struct Quadrant { COLORREF colour; Pixel555 pixel; uint32_t exact; };
+const Quadrant kQuadrants[4] = {{RGB(255, 0, 0), 0x7C00, 0xFF0000},     // top left
+                                {RGB(0, 253, 0), 0x03E0, 0x00FD00},     // top right
+                                {RGB(0, 0, 250), 0x001F, 0x0000FA},     // bottom left
+                                {RGB(131, 66, 13), 0x4101, 0x83420D}};  // bottom right
 
 LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_PAINT) {
@@ -186,14 +188,44 @@ void Pump(DWORD milliseconds) {
   } while (GetTickCount() - start < milliseconds);
 }
 
-int32_t Mismatches(const FrameBuffer* frame) {
+const Quadrant& QuadrantAt(int32_t x, int32_t y) { return kQuadrants[(x >= kWidth / 2) + 2 * (y >= kHeight / 2)]; }
+
+// Pattern pixels that differ in the snapshot, and in the copy when there is one.
+int32_t Mismatches(const FrameBuffer* frame, const FrameBuffer* copy) {
   const PixelSurface s = FrameSurface(frame);
+  const CopySurface c = CopyFrameSurface(copy);
   int32_t wrong = 0;
   for (int32_t y = 0; y < kHeight; ++y)
     for (int32_t x = 0; x < kWidth; ++x) {
-      const Pixel555 expected = kQuadrants[(x >= kWidth / 2) + 2 * (y >= kHeight / 2)].pixel;
-      wrong += s.pixels[(kTop + y) * s.stride + kLeft + x] != expected;
+      wrong += s.pixels[(kTop + y) * s.stride + kLeft + x] != QuadrantAt(x, y).pixel;
+      if (copy->bitmap) wrong += (c.pixels[(kTop + y) * c.width + kLeft + x] & 0xFFFFFF) != QuadrantAt(x, y).exact;
     }
+  return wrong;
+}
+
+// The copy's pattern drawn at its own place into a 32-bit bitmap: every bit.
+int32_t PresentedMismatches(const FrameBuffer* copy) {
+  const CopySurface c = CopyFrameSurface(copy);
+  BITMAPINFOHEADER header = {sizeof header, c.width, -c.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits,
+                                    nullptr, 0);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ previous = SelectObject(dc, bitmap);
+  const Rect pattern{kLeft, kTop, kLeft + kWidth, kTop + kHeight};
+  PresentRect(copy, dc, pattern, pattern.left, pattern.top);
+  GdiFlush();
+  int32_t wrong = 0;
+  const uint32_t* drawn = static_cast<const uint32_t*>(bits);
+  for (int32_t y = 0; y < c.height; ++y)
+    for (int32_t x = 0; x < c.width; ++x) {
+      const bool inside = x >= pattern.left && x < pattern.right && y >= pattern.top && y < pattern.bottom;
+      const size_t at = static_cast<size_t>(y) * c.width + x;
+      wrong += (drawn[at] & 0xFFFFFF) != (inside ? QuadrantAt(x - kLeft, y - kTop).exact : 0u);
+    }
+  SelectObject(dc, previous);
+  DeleteDC(dc);
+  DeleteObject(bitmap);
   return wrong;
 }
 
@@ -208,33 +240,62 @@ TEST(FrameBuffer, CaptureSeesTheScreenAndSaveRestoreGivesItBack) {
   ASSERT_NE(window, nullptr);
   UpdateWindow(window);
 
-  // Wine puts window surfaces on screen lazily: look again until it is there.
-  FrameBuffer frame{};
-  int32_t wrong = -1;
-  for (int attempt = 0; attempt < 40 && wrong != 0; ++attempt) {
+  for (const bool withCopy : {false, true}) {
+    SCOPED_TRACE(withCopy ? "snapshot made from the exact copy" : "snapshot alone");
+    // Wine puts window surfaces on screen lazily: look again until it is there.
+    FrameBuffer frame{}, copy{};
+    int32_t wrong = -1;
+    for (int attempt = 0; attempt < 40 && wrong != 0; ++attempt) {
+      DestroyFrameBuffer(&frame);
+      DestroyFrameBuffer(&copy);
+      InvalidateRect(window, nullptr, FALSE);
+      Pump(50);
+      if (withCopy) {
+        ASSERT_EQ(CaptureScreenCopy(&copy), 0);
+        ASSERT_EQ(SnapshotFromCopy(&frame, &copy), 0);
+      } else {
+        ASSERT_EQ(CaptureScreen(&frame), 0);
+      }
+      wrong = Mismatches(&frame, &copy);
+    }
+    EXPECT_EQ(wrong, 0) << "pixels of the pattern window differ in the capture";
+    EXPECT_EQ(frame.header.biWidth, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_EQ(frame.header.biHeight, -GetSystemMetrics(SM_CYSCREEN));
+    if (withCopy) {
+      ASSERT_NE(copy.bitmap, nullptr);
+      EXPECT_EQ(copy.header.biBitCount, 32);
+      EXPECT_EQ(copy.header.biWidth, frame.header.biWidth);
+      EXPECT_EQ(copy.header.biHeight, frame.header.biHeight);
+      EXPECT_EQ(PresentedMismatches(&copy), 0) << "the copy is not drawn back bit for bit";
+    }
+
+    PixelSurface s = FrameSurface(&frame);
+    const std::vector<Pixel555> snapshot(s.pixels, s.pixels + s.stride * s.height);
+    const Rect patch{kLeft - 10, kTop - 10, kLeft + kWidth + 10, kTop + kHeight + 10};
+    std::vector<Pixel555> saved(static_cast<size_t>((kWidth + 20) * (kHeight + 20)));
+    SaveRect(&frame, patch, saved.data());
+    for (int32_t y = patch.top; y < patch.bottom; ++y)
+      for (int32_t x = patch.left; x < patch.right; ++x) s.pixels[y * s.stride + x] ^= 0x5555;
+    RestoreRect(&frame, patch, saved.data());
+    EXPECT_TRUE(std::equal(snapshot.begin(), snapshot.end(), s.pixels)) << "restore is not bit-exact";
+
+    DestroyFrameBuffer(&copy);
     DestroyFrameBuffer(&frame);
-    InvalidateRect(window, nullptr, FALSE);
-    Pump(50);
-    ASSERT_EQ(CaptureScreen(&frame), 0);
-    wrong = Mismatches(&frame);
   }
-  EXPECT_EQ(wrong, 0) << "pixels of the pattern window differ in the capture";
-  EXPECT_EQ(frame.header.biWidth, GetSystemMetrics(SM_CXSCREEN));
-  EXPECT_EQ(frame.header.biHeight, -GetSystemMetrics(SM_CYSCREEN));
-
-  PixelSurface s = FrameSurface(&frame);
-  const std::vector<Pixel555> snapshot(s.pixels, s.pixels + s.stride * s.height);
-  const Rect patch{kLeft - 10, kTop - 10, kLeft + kWidth + 10, kTop + kHeight + 10};
-  std::vector<Pixel555> saved(static_cast<size_t>((kWidth + 20) * (kHeight + 20)));
-  SaveRect(&frame, patch, saved.data());
-  for (int32_t y = patch.top; y < patch.bottom; ++y)
-    for (int32_t x = patch.left; x < patch.right; ++x) s.pixels[y * s.stride + x] ^= 0x5555;
-  RestoreRect(&frame, patch, saved.data());
-  EXPECT_TRUE(std::equal(snapshot.begin(), snapshot.end(), s.pixels)) << "restore is not bit-exact";
-
-  DestroyFrameBuffer(&frame);
   DestroyWindow(window);
   UnregisterClassA(wc.lpszClassName, wc.hInstance);
+}
+
+// The saver widens its shaded patch into the copy as GDI shows a 5-5-5
+// pixel; GDI repeats each channel's bits, as displays do.
+TEST(FrameBuffer, TheSystemWidensEach5BitChannelByRepeatingItsBits) {
+  const ChannelExpansion system = SystemChannelExpansion();
+  const ChannelExpansion replicated = ReplicatedExpansion();
+  for (int v = 0; v < 32; ++v) {
+    EXPECT_EQ(system.red[v], replicated.red[v]) << v;
+    EXPECT_EQ(system.green[v], replicated.green[v]) << v;
+    EXPECT_EQ(system.blue[v], replicated.blue[v]) << v;
+  }
 }
 
 }  // namespace
