@@ -89,19 +89,27 @@ bool BlitInto(const FrameBuffer* frame, HDC from, int32_t fromX, int32_t fromY) 
   return true;
 }
 
-// Fills frame (created at area's size) from that part of the screen.
-bool CopyScreenInto(const FrameBuffer* frame, Rect area) {
+// Creates frame at the size of SaverScreenRect, 16 (5-5-5) or 32 bits a
+// pixel, and copies that part of the screen into it; GDI converts the
+// display's pixels on the way. 0, or -1 with nothing held.
+int32_t CaptureSection(FrameBuffer* frame, WORD bitCount) {
+  const Rect area = SaverScreenRect();
+  if (CreateSection(frame, area.right - area.left, area.bottom - area.top, bitCount) != 0) return -1;
   HWND desktop = GetDesktopWindow();
   HDC screen = GetWindowDC(desktop);
-  if (screen == nullptr) return false;
-  // The desktop's window context counts from the desktop window's corner,
-  // which systems place differently (the primary monitor's, or the virtual
-  // screen's): the copy starts at the area's corner as seen from there.
-  RECT origin = {};
-  GetWindowRect(desktop, &origin);
-  const bool copied = BlitInto(frame, screen, area.left - origin.left, area.top - origin.top);
-  ReleaseDC(desktop, screen);
-  return copied;
+  bool copied = false;
+  if (screen != nullptr) {
+    // The desktop's window context counts from the desktop window's corner,
+    // which systems place differently (the primary monitor's, or the virtual
+    // screen's): the copy starts at the area's corner as seen from there.
+    RECT origin = {};
+    GetWindowRect(desktop, &origin);
+    copied = BlitInto(frame, screen, area.left - origin.left, area.top - origin.top);
+    ReleaseDC(desktop, screen);
+  }
+  if (copied) return 0;
+  DestroyFrameBuffer(frame);
+  return -1;
 }
 
 // Fills frame from the copy, of the same size; GDI converts to 5-5-5.
@@ -117,22 +125,9 @@ bool ConvertInto(const FrameBuffer* frame, const FrameBuffer* copy) {
 
 }  // namespace
 
-int32_t CaptureScreen(FrameBuffer* frame) {
-  const Rect area = SaverScreenRect();
-  if (CreateFrameBuffer(frame, area.right - area.left, area.bottom - area.top) != 0) return -1;
-  // GDI converts the display's pixels to 5-5-5 during the copy.
-  if (CopyScreenInto(frame, area)) return 0;
-  DestroyFrameBuffer(frame);
-  return -1;
-}
+int32_t CaptureScreen(FrameBuffer* frame) { return CaptureSection(frame, 16); }
 
-int32_t CaptureScreenCopy(FrameBuffer* copy) {
-  const Rect area = SaverScreenRect();
-  if (CreateSection(copy, area.right - area.left, area.bottom - area.top, 32) != 0) return -1;
-  if (CopyScreenInto(copy, area)) return 0;
-  DestroyFrameBuffer(copy);
-  return -1;
-}
+int32_t CaptureScreenCopy(FrameBuffer* copy) { return CaptureSection(copy, 32); }
 
 int32_t SnapshotFromCopy(FrameBuffer* frame, const FrameBuffer* copy) {
   if (copy->bitmap == nullptr || CreateFrameBuffer(frame, copy->header.biWidth, -copy->header.biHeight) != 0)
