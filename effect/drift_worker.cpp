@@ -49,6 +49,9 @@ struct DriftRun {
   ShadeMap map;
   FrameBuffer copy;     // empty: the snapshot is shown everywhere
   uint32_t* copySave;   // the copy's patch while the shaded one is in it
+  CopySurface copySurface;
+  ChannelExpansion expansion;
+  ExactCopy exact;      // what the frame step is given of the copy
 };
 
 // What reaches the screen: the exact copy where there is one.
@@ -62,8 +65,7 @@ void PresentFrame(void* context, Rect rect) {
 // The copy takes a save buffer of its own, the snapshot's patch at 4 bytes a
 // pixel; without one the saver shows the snapshot everywhere, as it does when
 // there is no copy.
-void PrepareExactCopy(DriftRun* run, const PixelSurface* surface, ExactCopy* exact, ChannelExpansion* expansion,
-                      CopySurface* copySurface) {
+void PrepareExactCopy(DriftRun* run, const PixelSurface* surface) {
   if (run->copy.bitmap == nullptr) return;
   const int32_t count = DriftSaveBufferCount(surface, &run->map);
   if (count > 0 && count <= INT32_MAX / 4)
@@ -72,9 +74,9 @@ void PrepareExactCopy(DriftRun* run, const PixelSurface* surface, ExactCopy* exa
     DestroyFrameBuffer(&run->copy);
     return;
   }
-  *expansion = SystemChannelExpansion();
-  *copySurface = CopyFrameSurface(&run->copy);
-  *exact = ExactCopy{copySurface, run->copySave, expansion};
+  run->expansion = SystemChannelExpansion();
+  run->copySurface = CopyFrameSurface(&run->copy);
+  run->exact = ExactCopy{&run->copySurface, run->copySave, &run->expansion};
 }
 
 DWORD WINAPI DriftThread(LPVOID record) {
@@ -126,10 +128,7 @@ int32_t AnimateDrift(void* context) {
   // The screen is the snapshot's: the patch moves and is cut inside exactly
   // the pixels that were captured, whatever the display does meanwhile.
   PixelSurface surface = FrameSurface(&run->frame);
-  ExactCopy exact;
-  ChannelExpansion expansion;
-  CopySurface copySurface;
-  PrepareExactCopy(run, &surface, &exact, &expansion, &copySurface);
+  PrepareExactCopy(run, &surface);
   const Rect screen{0, 0, surface.width, surface.height};
   const LONG windowW = windowRect.right - windowRect.left;
   const LONG windowH = windowRect.bottom - windowRect.top;
@@ -147,7 +146,7 @@ int32_t AnimateDrift(void* context) {
   driftPieces->present(ShownPicture(run), run->dc, screen);
 
   DriftFrame step = {&surface, &run->map, table, run->saveBuffer, Rect{}, PresentFrame, run,
-                     run->copy.bitmap ? &exact : nullptr};
+                     run->copy.bitmap ? &run->exact : nullptr};
   int32_t sx = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(screen.right));
   int32_t sy = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(screen.bottom));
   step.prev = DriftStartRect(sx, sy);

@@ -112,11 +112,12 @@ int32_t CaptureSection(FrameBuffer* frame, WORD bitCount) {
   return -1;
 }
 
-// Fills frame from the copy, of the same size; GDI converts to 5-5-5.
-bool ConvertInto(const FrameBuffer* frame, const FrameBuffer* copy) {
+// Fills frame from another section of the same size; GDI converts between
+// their depths.
+bool ConvertInto(const FrameBuffer* frame, const FrameBuffer* from) {
   HDC source = CreateCompatibleDC(nullptr);
   if (source == nullptr) return false;
-  HGDIOBJ previous = SelectObject(source, copy->bitmap);
+  HGDIOBJ previous = SelectObject(source, from->bitmap);
   const bool copied = BlitInto(frame, source, 0, 0);
   SelectObject(source, previous);
   DeleteDC(source);
