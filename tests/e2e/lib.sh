@@ -2,7 +2,17 @@
 # test starts (all stopped again by their ids), checks and the closing count.
 set -u
 source "$GLMIRE_SOURCE/scripts/wine-env.sh"
-glmire_wine_up || { echo "e2e: Wine environment not available" >&2; exit 1; }
+# Scripts registered through glmire_e2e run side by side, each on an X display
+# and a copy of the tree's prefix of its own (GLMIRE_E2E_PRIVATE names it).
+# A script that sets up its display itself sets E2E_DEFER_UP=1 before sourcing
+# this and brings it up with glmire_wine_up (or glmire_display_up and
+# glmire_server_up) when ready.
+if [ -n "${GLMIRE_E2E_PRIVATE:-}" ]; then
+  glmire_private_root "$GLMIRE_E2E_PRIVATE" || { echo "e2e: no private Wine environment" >&2; exit 1; }
+fi
+if [ -z "${E2E_DEFER_UP:-}" ]; then
+  glmire_wine_up || { echo "e2e: Wine environment not available" >&2; glmire_private_end; exit 1; }
+fi
 
 E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/glmire-e2e.XXXXXX")
 E2E_PIDS=()
@@ -15,6 +25,7 @@ e2e_cleanup() {
   sleep 0.2
   for pid in "${E2E_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null; done
   rm -rf "$E2E_TMP"
+  glmire_private_end
 }
 trap e2e_cleanup EXIT
 
