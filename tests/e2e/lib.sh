@@ -78,6 +78,11 @@ e2e_screenshot() {  # e2e_screenshot <out.png>
 e2e_show_desktop() {  # e2e_show_desktop <picture>
   feh --fullscreen --hide-pointer --no-menus "$1" >/dev/null 2>&1 &
   e2e_track $!
+  e2e_wait_feh
+}
+
+# Waits for the picture viewer's window to be shown, and a moment for it to paint.
+e2e_wait_feh() {
   local i
   for i in $(seq 100); do
     xdotool search --onlyvisible --class feh >/dev/null 2>&1 && { sleep 0.3; return 0; }
@@ -95,6 +100,23 @@ e2e_test_desktop() {
   xdotool mousemove 1000 10
   sleep 0.3
   e2e_screenshot "$E2E_TMP/before.png"
+}
+
+# Screenshots until one is a whole, exact frame of <map> over the test
+# desktop, for some <seconds> at most: the first frame comes once the worker
+# has prepared, and Wine may put a frame on the X screen in more than one step.
+# A wrong picture is never whole. E2E_VERDICT is the last verdict, E2E_LOOKS
+# the number of screenshots taken.
+e2e_exact_frame() {  # e2e_exact_frame <shot.png> <map> [seconds]
+  local deadline=$((SECONDS + ${3:-20}))
+  E2E_LOOKS=0
+  while :; do
+    E2E_LOOKS=$((E2E_LOOKS + 1))
+    e2e_screenshot "$1"
+    E2E_VERDICT=$($E2E_CHECK check "$E2E_TMP/before.png" "$1" "$2" | tail -n 1)
+    grep -q 'mismatches=0$' <<<"$E2E_VERDICT" && return 0
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+  done
 }
 
 # A copy of the saver in its own folder, with the given map beside it (or none).

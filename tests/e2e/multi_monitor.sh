@@ -66,7 +66,7 @@ for arrangement in "${arrangements[@]}"; do
     >/dev/null 2>&1 &
   feh_pid=$!
   e2e_track "$feh_pid"
-  sleep 1.5
+  e2e_wait_feh || e2e_check "$name: desktop picture" missing shown
   xdotool mousemove 1000 10
   sleep 0.3
   e2e_screenshot "$E2E_TMP/before.png"
@@ -76,7 +76,14 @@ for arrangement in "${arrangements[@]}"; do
   virtual=${expected#*virtual=}
   virtual=${virtual% primary=*}
   e2e_check "$name: the window covers the virtual screen" "$(e2e_probe rect "Screen Saver")" "$virtual"
-  sleep 1.5
+  # The looks count from the first whole picture on (the window shows black
+  # until the worker has prepared).
+  deadline=$((SECONDS + 20))
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    e2e_screenshot "$E2E_TMP/shot.png"
+    $E2E_CHECK check "$E2E_TMP/before.png" "$E2E_TMP/shot.png" "$E2E_TMP/map.bmp" | tail -n 1 |
+      grep -qE 'mismatches=0$|no patch on screen' && break
+  done
 
   # Follows the patch until it was seen exact on either monitor. Each look
   # takes the first of a few screenshots that is whole (Wine may put a frame
