@@ -89,8 +89,8 @@ run_in_background wine_tree "$logs/3" windows-x64 win64
 (
   renice -n 10 -p "$BASHPID" >/dev/null
   run_workflow "$logs/1" native
-  [ -n "$pe32_note" ] && run_workflow "$logs/2" windows -DGLMIRE_WINE_TESTS=OFF
   run_workflow "$logs/4" fuzz
+  [ -n "$pe32_note" ] && run_workflow "$logs/2" windows -DGLMIRE_WINE_TESTS=OFF
 )
 for pid in "${background[@]}"; do wait "$pid"; done
 background=()
