@@ -84,12 +84,12 @@ else
   pe32_note="PE32 suite under Wine NOT RUN: this machine runs no 32-bit programs ($(glmire_32bit_reason)); only its build checks ran"
 fi
 run_in_background wine_tree "$logs/3" windows-x64 win64
-# The rest yields the processors to the Wine trees, whose tests wait on
-# timers and the screen.
+# The rest gives way to the Wine trees, whose tests wait on timers and the
+# screen. The fuzz runs last a fixed time, best spent while those still run.
 (
-  renice -n 10 -p "$BASHPID" >/dev/null
-  run_workflow "$logs/1" native
+  renice -n 5 -p "$BASHPID" >/dev/null
   run_workflow "$logs/4" fuzz
+  run_workflow "$logs/1" native
   [ -n "$pe32_note" ] && run_workflow "$logs/2" windows -DGLMIRE_WINE_TESTS=OFF
 )
 for pid in "${background[@]}"; do wait "$pid"; done
