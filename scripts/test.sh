@@ -20,17 +20,33 @@ background=()
 # Nothing of the run stays behind, interrupted or not: the background trees,
 # and every Wine server, display and prefix copy of the trees' tests.
 finish() {
-  local pid tree
+  local pid pids tree round
+  trap - INT TERM HUP
   for pid in "${background[@]}"; do kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null; done
-  for pid in "${background[@]}"; do wait "$pid" 2>/dev/null; done
+  # ctest starts each test in a group of its own: what still works in the
+  # trees' Wine roots is found by its environment. The displays and servers
+  # go last, taken down by the trees' own teardown.
+  for round in 1 2 3; do
+    pids=$(glmire_root_pids "$PWD/build/" | while read -r pid; do
+      case $(cat "/proc/$pid/comm" 2>/dev/null) in Xvfb | wineserver*) ;; *) echo "$pid" ;; esac
+    done)
+    [ -n "$pids" ] || break
+    # shellcheck disable=SC2086
+    kill -9 $pids 2>/dev/null
+    sleep 0.5
+  done
   for tree in windows:win32 windows-x64:win64; do
     [ -d "build/${tree%%:*}/wine" ] &&
       bash scripts/wine-env.sh down "$PWD/build/${tree%%:*}/wine" "${tree##*:}" >/dev/null 2>&1
   done
+  pids=$(glmire_root_pids "$PWD/build/")
+  # shellcheck disable=SC2086
+  [ -n "$pids" ] && kill -9 $pids 2>/dev/null
+  for pid in "${background[@]}"; do wait "$pid" 2>/dev/null; done
   rm -rf "$logs"
 }
 trap finish EXIT
-trap 'exit 130' INT TERM
+trap 'exit 130' INT TERM HUP
 
 # Configures, builds and tests one preset; its output goes to <log>, its
 # "passed failed" counts to <log>.count. Tests that did not run are not counted.
@@ -86,12 +102,14 @@ fi
 run_in_background wine_tree "$logs/3" windows-x64 win64
 # The rest gives way to the Wine trees, whose tests wait on timers and the
 # screen. The fuzz runs last a fixed time, best spent while those still run.
-(
+# It too runs in the background: only a waiting shell acts on a signal at once.
+native_and_fuzz() {
   renice -n 5 -p "$BASHPID" >/dev/null
   run_workflow "$logs/4" fuzz
   run_workflow "$logs/1" native
-  [ -n "$pe32_note" ] && run_workflow "$logs/2" windows -DGLMIRE_WINE_TESTS=OFF
-)
+  [ -z "$pe32_note" ] || run_workflow "$logs/2" windows -DGLMIRE_WINE_TESTS=OFF
+}
+run_in_background native_and_fuzz
 for pid in "${background[@]}"; do wait "$pid"; done
 background=()
 

@@ -68,6 +68,18 @@ glmire_server_pid() {
   return 1
 }
 
+# Prints the pids of the processes that work in Wine roots under <dir>: the
+# test scripts and programs, their Xvfbs and wineservers (all of them carry
+# GLMIRE_WINE_ROOT in their environment from where they were started).
+glmire_root_pids() {  # glmire_root_pids <dir>
+  local proc
+  for proc in /proc/[0-9]*; do
+    [ "${proc#/proc/}" = "$$" ] && continue
+    { tr '\0' '\n' <"$proc/environ"; } 2>/dev/null | grep -q "^GLMIRE_WINE_ROOT=$1" && echo "${proc#/proc/}"
+  done
+  return 0
+}
+
 # Prints the pids of this prefix's processes whose command line matches a pattern.
 glmire_prefix_pids() {  # glmire_prefix_pids <pgrep -f pattern>
   local pid
