@@ -35,6 +35,9 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$")
   set(GLMIRE_ARCH_OPTIONS -march=i486 -mtune=generic)
   # The 9x family and NT 4 refuse images that ask for a newer subsystem.
   set(GLMIRE_SUBSYSTEM_VERSION 4 0)
+  # The side-by-side loader refuses to start an image whose manifest names
+  # another processor.
+  set(GLMIRE_MANIFEST_ARCH x86)
 else()
   set(GLMIRE_PE32 FALSE)
   set(GLMIRE_SYMBOL_PREFIX "")
@@ -43,6 +46,7 @@ else()
   set(GLMIRE_ARCH_OPTIONS)
   # The oldest 64-bit Windows (XP x64, Server 2003) is 5.2.
   set(GLMIRE_SUBSYSTEM_VERSION 5 2)
+  set(GLMIRE_MANIFEST_ARCH amd64)
 endif()
 
 # The saver's own code (the test programs link the same libraries): the

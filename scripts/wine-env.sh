@@ -68,6 +68,18 @@ glmire_server_pid() {
   return 1
 }
 
+# Prints the pids of the processes that work in Wine roots under <dir>: the
+# test scripts and programs, their Xvfbs and wineservers (all of them carry
+# GLMIRE_WINE_ROOT in their environment from where they were started).
+glmire_root_pids() {  # glmire_root_pids <dir>
+  local proc
+  for proc in /proc/[0-9]*; do
+    [ "${proc#/proc/}" = "$$" ] && continue
+    { tr '\0' '\n' <"$proc/environ"; } 2>/dev/null | grep -q "^GLMIRE_WINE_ROOT=$1" && echo "${proc#/proc/}"
+  done
+  return 0
+}
+
 # Prints the pids of this prefix's processes whose command line matches a pattern.
 glmire_prefix_pids() {  # glmire_prefix_pids <pgrep -f pattern>
   local pid
@@ -137,36 +149,120 @@ glmire_prefix_up() {
 
 # Starts wineserver and Wine's background services with their output away from
 # the caller's pipes; a service that inherits a test's stdout keeps CTest waiting.
+# Fails saying why: a caller that gets no Wine must never fail without a word.
 glmire_server_up() {
-  local lockfd=$1
+  local lockfd=$1 root=$GLMIRE_WINE_ROOT i try rc=0
   glmire_server_pid >/dev/null && return 0
-  wineserver -p60 </dev/null >/dev/null 2>&1 {lockfd}>&-
-  wine cmd /c exit </dev/null >/dev/null 2>&1 {lockfd}>&-
+  wineserver -p60 </dev/null >"$root/server.log" 2>&1 {lockfd}>&-
+  for i in $(seq 100); do
+    glmire_server_pid >/dev/null && break
+    sleep 0.05
+  done
+  if ! glmire_server_pid >/dev/null; then
+    echo "wine-env: wineserver did not start for $WINEPREFIX: $(tail -n 3 "$root/server.log" | tr '\n' ' ')" >&2
+    return 1
+  fi
+  # The first start on a new display also brings up Wine's desktop; a slow one
+  # is given a second chance before the start counts as failed.
+  for try in 1 2; do
+    wine cmd /c exit </dev/null >"$root/services.log" 2>&1 {lockfd}>&- && return 0
+    rc=$?
+    echo "wine-env: starting Wine's services failed (status $rc, try $try): $(tail -n 3 "$root/services.log" | tr '\n' ' ')" >&2
+  done
+  return 1
 }
 
 glmire_wine_up() {
   glmire_wine_vars
-  local root=$GLMIRE_WINE_ROOT lockfd
+  local root=$GLMIRE_WINE_ROOT lockfd had_display had_server
   mkdir -p "$root"
   exec {lockfd}>"$root/lock"
   flock "$lockfd"
+  had_display=$( [ -f "$root/xvfb.pid" ] && echo yes)
+  had_server=$(glmire_server_pid >/dev/null && echo yes)
   local rc=0
   glmire_display_up "$lockfd" && glmire_prefix_up "$lockfd" && glmire_server_up "$lockfd" || rc=1
+  # A failed start takes down what it started itself, and only that: the
+  # display and server may be serving other tests of the tree right now.
+  if [ $rc -ne 0 ]; then
+    [ -n "$had_server" ] || wineserver -k >/dev/null 2>&1 {lockfd}>&-
+    [ -n "$had_display" ] || glmire_display_down
+    echo "wine-env: no Wine environment in $root" >&2
+  fi
   exec {lockfd}>&-
-  # Nothing of a failed start stays behind, the private Xvfb included.
-  [ $rc -eq 0 ] || glmire_wine_down
   return $rc
 }
 
-glmire_wine_down() {
-  glmire_wine_vars
+glmire_display_down() {
   local root=$GLMIRE_WINE_ROOT pid
-  wineserver -k >/dev/null 2>&1 || true
   if [ -f "$root/xvfb.pid" ]; then
     pid=$(cat "$root/xvfb.pid")
     [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ] && kill "$pid" 2>/dev/null
     rm -f "$root/xvfb.pid" "$root/display"
   fi
+  return 0
+}
+
+glmire_wine_down() {
+  glmire_wine_vars
+  wineserver -k >/dev/null 2>&1 || true
+  glmire_display_down
+  return 0
+}
+
+# A private Wine environment beside the tree's: its own folder under the
+# tree's Wine root, a copy of the tree's ready prefix, and (once brought up)
+# its own X display and wineserver. Tests that run side by side each get one,
+# so no test sees another's windows, input, registry or system files.
+#   glmire_private_root <name>   sets GLMIRE_WINE_ROOT to it, made afresh
+#   glmire_private_end           takes it down and removes it
+glmire_private_root() {
+  local shared=${GLMIRE_WINE_ROOT:?GLMIRE_WINE_ROOT is not set} own lockfd rc=0
+  own="$shared/private/$1"
+  # What a killed run of the same test left behind.
+  glmire_private_sweep "$own"
+  mkdir -p "$own"
+  glmire_wine_vars
+  exec {lockfd}>"$shared/lock"
+  flock "$lockfd"
+  # The copy is taken under the tree's lock, never of a prefix still being made.
+  glmire_prefix_up "$lockfd" && cp -a "$WINEPREFIX" "$own/prefix" || rc=1
+  exec {lockfd}>&-
+  if [ $rc -ne 0 ]; then
+    echo "wine-env: could not copy the prefix $WINEPREFIX to $own" >&2
+    rm -rf "$own"
+    return 1
+  fi
+  GLMIRE_PRIVATE_ROOT=$own
+  export GLMIRE_WINE_ROOT=$own
+  glmire_wine_vars
+}
+
+glmire_private_end() {
+  [ -n "${GLMIRE_PRIVATE_ROOT:-}" ] || return 0
+  glmire_private_sweep "$GLMIRE_PRIVATE_ROOT"
+  GLMIRE_PRIVATE_ROOT=
+}
+
+# Takes down and removes private roots: the one named, or with --all <tree
+# root> every one under it (what tests killed on a timeout left running).
+glmire_private_sweep() {  # glmire_private_sweep <private root> | --all <tree root>
+  local dir
+  if [ "$1" = --all ]; then
+    for dir in "$2"/private/*/; do
+      [ -d "$dir" ] && glmire_private_sweep "${dir%/}"
+    done
+    rmdir "$2/private" 2>/dev/null || true
+    return 0
+  fi
+  [ -d "$1" ] || return 0
+  (
+    export GLMIRE_WINE_ROOT=$1
+    glmire_wine_down
+    # The prefix is removed only once its server has let go of it.
+    [ -d "$1/prefix" ] && WINEPREFIX="$1/prefix" timeout 20 wineserver -w 2>/dev/null
+    rm -rf "$1"
+  )
   return 0
 }
 
@@ -192,7 +288,8 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   [ $# -ge 3 ] && export GLMIRE_WINE_ARCH=$3
   case "${1:-}" in
     up) glmire_wine_up && echo "DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX WINEARCH=$WINEARCH" ;;
-    down) glmire_wine_down ;;
+    # Also whatever private environments of the tree's tests outlived them.
+    down) glmire_wine_down; glmire_private_sweep --all "$GLMIRE_WINE_ROOT" ;;
     *) echo "usage: wine-env.sh up|down <root> [win32|win64]" >&2; exit 2 ;;
   esac
 fi

@@ -4,20 +4,13 @@
 # and after 15 s of drifting, is either the screen before the start bit for
 # bit, or that with one map-sized patch that is the shading rule exactly. A
 # black or posterised window, a half-drawn frame or an old patch beside the
-# new one is none of these. Each depth gets an X display of its own and a
-# copy of the ready prefix; the screen is read as the X server holds it.
+# new one is none of these. Each depth gets an X display of its own, on the
+# script's private prefix; the screen is read as the X server holds it.
+E2E_DEFER_UP=1
 source "$(dirname "$0")/lib.sh"
 
-shared_prefix=$WINEPREFIX
-own_root=$E2E_TMP/depth
-mkdir -p "$own_root"
-exec {own_lock}>"$own_root/lock"
-own_down() {
-  [ -n "${GLMIRE_WINE_ROOT:-}" ] && [ "$GLMIRE_WINE_ROOT" = "$own_root" ] && glmire_wine_down
-}
-trap 'own_down; e2e_cleanup' EXIT
-cp -a "$shared_prefix" "$own_root/prefix"
-export GLMIRE_WINE_ROOT=$own_root
+[ -n "${GLMIRE_PRIVATE_ROOT:-}" ] || { echo "e2e: desktop_exact needs its private environment (glmire_e2e)"; exit 1; }
+exec {own_lock}>"$GLMIRE_WINE_ROOT/lock"
 
 $E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
 $E2E_CHECK map "$E2E_TMP/map.bmp" bottom-up 96 64

@@ -2,7 +2,17 @@
 # test starts (all stopped again by their ids), checks and the closing count.
 set -u
 source "$GLMIRE_SOURCE/scripts/wine-env.sh"
-glmire_wine_up || { echo "e2e: Wine environment not available" >&2; exit 1; }
+# Scripts registered through glmire_e2e run side by side, each on an X display
+# and a copy of the tree's prefix of its own (GLMIRE_E2E_PRIVATE names it).
+# A script that sets up its display itself sets E2E_DEFER_UP=1 before sourcing
+# this and brings it up with glmire_wine_up (or glmire_display_up and
+# glmire_server_up) when ready.
+if [ -n "${GLMIRE_E2E_PRIVATE:-}" ]; then
+  glmire_private_root "$GLMIRE_E2E_PRIVATE" || { echo "e2e: no private Wine environment" >&2; exit 1; }
+fi
+if [ -z "${E2E_DEFER_UP:-}" ]; then
+  glmire_wine_up || { echo "e2e: Wine environment not available" >&2; glmire_private_end; exit 1; }
+fi
 
 E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/glmire-e2e.XXXXXX")
 E2E_PIDS=()
@@ -15,6 +25,7 @@ e2e_cleanup() {
   sleep 0.2
   for pid in "${E2E_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null; done
   rm -rf "$E2E_TMP"
+  glmire_private_end
 }
 trap e2e_cleanup EXIT
 
@@ -67,6 +78,11 @@ e2e_screenshot() {  # e2e_screenshot <out.png>
 e2e_show_desktop() {  # e2e_show_desktop <picture>
   feh --fullscreen --hide-pointer --no-menus "$1" >/dev/null 2>&1 &
   e2e_track $!
+  e2e_wait_feh
+}
+
+# Waits for the picture viewer's window to be shown, and a moment for it to paint.
+e2e_wait_feh() {
   local i
   for i in $(seq 100); do
     xdotool search --onlyvisible --class feh >/dev/null 2>&1 && { sleep 0.3; return 0; }
@@ -84,6 +100,26 @@ e2e_test_desktop() {
   xdotool mousemove 1000 10
   sleep 0.3
   e2e_screenshot "$E2E_TMP/before.png"
+}
+
+# Screenshots until one is a whole, exact frame of <map> over the test
+# desktop: the first frame comes once the worker has prepared, and Wine may
+# put a frame on the X screen in more than one step. A wrong picture is never
+# whole. It gives up after 10 looks and <seconds> (20 by default), whichever
+# comes later: on a loaded machine one look may take seconds. E2E_VERDICT is
+# the last verdict, E2E_LOOKS the number of screenshots taken.
+e2e_exact_frame() {  # e2e_exact_frame <shot.png> <map> [seconds]
+  local deadline=$((SECONDS + ${3:-20}))
+  E2E_LOOKS=0
+  while :; do
+    E2E_LOOKS=$((E2E_LOOKS + 1))
+    e2e_screenshot "$1"
+    # A screen the check cannot make sense of (say, before the first frame)
+    # is one more look; its complaint is the verdict if no look is exact.
+    E2E_VERDICT=$($E2E_CHECK check "$E2E_TMP/before.png" "$1" "$2" 2>&1 | tail -n 1)
+    grep -q 'mismatches=0$' <<<"$E2E_VERDICT" && return 0
+    [ "$E2E_LOOKS" -lt 10 ] || [ "$SECONDS" -lt "$deadline" ] || return 1
+  done
 }
 
 # A copy of the saver in its own folder, with the given map beside it (or none).

@@ -2,8 +2,9 @@
 # Several monitors: the full-screen saver covers, snapshots and drifts over the
 # whole virtual screen. Each arrangement gets an X display of its own (one wide
 # Xvfb screen cut into two monitors with xrandr) and Wine a copy of the ready
-# prefix told to read the monitors through Xinerama, so the shared display and
-# the shared prefix stay as they are for the other tests.
+# prefix told to read the monitors through Xinerama (the private environment
+# every end-to-end script gets, brought up here once per arrangement).
+E2E_DEFER_UP=1
 source "$(dirname "$0")/lib.sh"
 
 command -v xrandr >/dev/null || { echo "e2e: xrandr missing (x11-xserver-utils)"; exit 1; }
@@ -21,26 +22,17 @@ inside() {  # inside <x> <y> <x0> <y0> <x1> <y1>
   [ "$1" -ge "$3" ] && [ "$1" -lt "$5" ] && [ "$2" -ge "$4" ] && [ "$2" -lt "$6" ]
 }
 
-shared_prefix=$WINEPREFIX
-own_root=$E2E_TMP/monitors
-mkdir -p "$own_root"
-exec {own_lock}>"$own_root/lock"
-
-own_down() {
-  [ -n "${GLMIRE_WINE_ROOT:-}" ] && [ "$GLMIRE_WINE_ROOT" = "$own_root" ] && glmire_wine_down
-}
-trap 'own_down; e2e_cleanup' EXIT
+[ -n "${GLMIRE_PRIVATE_ROOT:-}" ] || { echo "e2e: multi_monitor needs its private environment (glmire_e2e)"; exit 1; }
+exec {own_lock}>"$GLMIRE_WINE_ROOT/lock"
 
 # The prefix as the other tests have it, plus the one setting that makes Wine
 # see monitors xrandr made up (its XRandR path sees only the one output).
-cp -a "$shared_prefix" "$own_root/prefix"
-cat >>"$own_root/prefix/user.reg" <<'REG'
+cat >>"$WINEPREFIX/user.reg" <<'REG'
 
 [Software\\Wine\\X11 Driver] 1700000000
 "UseXRandR"="N"
 REG
-export GLMIRE_WINE_ROOT=$own_root GLMIRE_SCREEN=${SCREEN_W}x${SCREEN_H}x24
-glmire_wine_vars
+export GLMIRE_SCREEN=${SCREEN_W}x${SCREEN_H}x24
 
 # Starts this arrangement's display and Wine on it.
 own_up() {  # own_up <monitors>
@@ -74,7 +66,7 @@ for arrangement in "${arrangements[@]}"; do
     >/dev/null 2>&1 &
   feh_pid=$!
   e2e_track "$feh_pid"
-  sleep 1.5
+  e2e_wait_feh || e2e_check "$name: desktop picture" missing shown
   xdotool mousemove 1000 10
   sleep 0.3
   e2e_screenshot "$E2E_TMP/before.png"
@@ -84,7 +76,6 @@ for arrangement in "${arrangements[@]}"; do
   virtual=${expected#*virtual=}
   virtual=${virtual% primary=*}
   e2e_check "$name: the window covers the virtual screen" "$(e2e_probe rect "Screen Saver")" "$virtual"
-  sleep 1.5
 
   # Follows the patch until it was seen exact on either monitor. Each look
   # takes the first of a few screenshots that is whole (Wine may put a frame

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The resources inside the built glmire.scr, read back with the toolchain's
 # resource decompiler: the about dialog exactly, the description string, the
-# 16-colour icon and the DPI-aware manifest.
+# 16-colour icon, the DPI-aware manifest and the version resource
+# (cmake/loader_view.py checks the latter two field by field as the loader
+# reads them).
 # Usage: resources.sh <windres> <glmire.scr>
 set -u
 windres=$1
@@ -65,7 +67,7 @@ check "manifest: well-formed" \
      <<<"$manifest" 2>&1)" ok
 
 check "resource types" "$(grep -o '^/\* Type: [a-z 0-9]*' <<<"$rc" | sort | tr '\n' ';')" \
-  "/* Type: 24;/* Type: dialog;/* Type: group icon;/* Type: icon;/* Type: stringtable;"
+  "/* Type: 24;/* Type: dialog;/* Type: group icon;/* Type: icon;/* Type: stringtable;/* Type: version;"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

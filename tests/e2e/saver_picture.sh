@@ -14,20 +14,13 @@ run_case() {  # run_case <name> <order> <w> <h>
   e2e_saver_copy "$dir" "$dir/map.bmp"
   e2e_start_saver "$dir/glmire.scr" /s
   e2e_wait_window "Screen Saver" || { e2e_check "$name: window" missing shown; return; }
-  sleep 1.5
-  # Wine puts a frame on the X screen in more than one step, so a screenshot
-  # may catch one half drawn; each checkpoint takes the first of a few
-  # screenshots that is whole. A wrong picture is never whole.
-  local shot try verdict places=()
+  # Each checkpoint takes the first whole screenshot (e2e_exact_frame).
+  local shot places=()
   for shot in 1 2 3; do
-    for try in $(seq 10); do
-      e2e_screenshot "$dir/shot.png"
-      verdict=$($E2E_CHECK check "$E2E_TMP/before.png" "$dir/shot.png" "$dir/map.bmp")
-      grep -q 'mismatches=0$' <<<"$verdict" && break
-    done
-    echo "$name shot $shot (try $try): $(tail -n 1 <<<"$verdict")"
-    e2e_check "$name shot $shot exact" "$(grep -c 'mismatches=0$' <<<"$verdict")" 1
-    places+=("$(sed -E 's/patch at ([-0-9]+,[-0-9]+).*/\1/' <<<"$(tail -n 1 <<<"$verdict")")")
+    e2e_exact_frame "$dir/shot.png" "$dir/map.bmp"
+    echo "$name shot $shot (look $E2E_LOOKS): $E2E_VERDICT"
+    e2e_check "$name shot $shot exact" "$(grep -c 'mismatches=0$' <<<"$E2E_VERDICT")" 1
+    places+=("$(sed -E 's/patch at ([-0-9]+,[-0-9]+).*/\1/' <<<"$E2E_VERDICT")")
     sleep 0.5
   done
   if [ "$3" -le 1024 ]; then
