@@ -54,11 +54,14 @@ preview_gone() {  # preview_gone <case> <wait for the child: 0|1>
   e2e_start_host "$out" || { e2e_check "$1: host" missing shown; return; }
   e2e_start_saver "$E2E_TMP/large/glmire.scr" /p "$E2E_PANE"
   if [ "$2" = 1 ]; then
-    for i in $(seq 100); do
+    # Its window is in the pane: the worker now prepares (the large map takes
+    # a while). A loaded machine may take seconds to get the saver that far.
+    for i in $(seq 600); do
       echo child >&3
       sleep 0.05
       grep -q 'child=1' "$out" && break
     done
+    e2e_check "$1: the saver's window in the pane" "$(grep -c 'child=1' "$out" | sed 's/^[1-9][0-9]*$/yes/')" yes
   fi
   echo destroy >&3
   e2e_wait_exit "$E2E_SAVER" 100
