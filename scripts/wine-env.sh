@@ -178,8 +178,9 @@ glmire_wine_up() {
   mkdir -p "$root"
   exec {lockfd}>"$root/lock"
   flock "$lockfd"
-  had_display=$( [ -f "$root/xvfb.pid" ] && echo yes)
-  had_server=$(glmire_server_pid >/dev/null && echo yes)
+  # (|| true: callers may run under set -e)
+  had_display=$( [ -f "$root/xvfb.pid" ] && echo yes || true)
+  had_server=$(glmire_server_pid >/dev/null && echo yes || true)
   local rc=0
   glmire_display_up "$lockfd" && glmire_prefix_up "$lockfd" && glmire_server_up "$lockfd" || rc=1
   # A failed start takes down what it started itself, and only that: the
