@@ -145,6 +145,10 @@ glmire_prefix_up() {
   wineserver -w {lockfd}>&-
   [ -f "$WINEPREFIX/system.reg" ] || { echo "wine-env: wineboot failed (see $root/wineboot.log)" >&2; return 1; }
   touch "$WINEPREFIX/.glmire-ready"
+  # Tests plant files and set values in the prefix while they run; the
+  # private copies the end-to-end scripts take are made from this untouched one.
+  rm -rf "$root/pristine"
+  cp -a "$WINEPREFIX" "$root/pristine" || { rm -rf "$root/pristine"; echo "wine-env: could not keep a copy of $WINEPREFIX" >&2; return 1; }
 }
 
 # Starts wineserver and Wine's background services with their output away from
@@ -226,8 +230,13 @@ glmire_private_root() {
   glmire_wine_vars
   exec {lockfd}>"$shared/lock"
   flock "$lockfd"
-  # The copy is taken under the tree's lock, never of a prefix still being made.
-  glmire_prefix_up "$lockfd" && cp -a "$WINEPREFIX" "$own/prefix" || rc=1
+  # The copy is taken under the tree's lock, never of a prefix still being
+  # made, and of the prefix as it was made: the tree's own may have a unit
+  # test's stand-in verifier or password setting in it right now.
+  local source=$shared/pristine
+  glmire_prefix_up "$lockfd" || rc=1
+  [ -d "$source" ] || source=$WINEPREFIX  # a tree made before there was a pristine copy
+  [ $rc -ne 0 ] || cp -a "$source" "$own/prefix" || rc=1
   exec {lockfd}>&-
   if [ $rc -ne 0 ]; then
     echo "wine-env: could not copy the prefix $WINEPREFIX to $own" >&2
