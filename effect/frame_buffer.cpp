@@ -190,7 +190,8 @@ int32_t PresentRect(const FrameBuffer* frame, HDC dc, Rect rect, int32_t srcX, i
   // the top of the screen); for a whole image every reading is the same.
   BITMAPINFOHEADER rows = frame->header;
   rows.biHeight = -h;
-  const uint8_t* first = reinterpret_cast<const uint8_t*>(frame->pixels) + static_cast<size_t>(srcY) * RowBytes(&frame->header);
+  const uint8_t* first =
+      reinterpret_cast<const uint8_t*>(frame->pixels) + static_cast<size_t>(srcY) * RowBytes(&frame->header);
   StretchDIBits(dc, rect.left, rect.top, w, h, srcX, 0, w, h, first, reinterpret_cast<const BITMAPINFO*>(&rows),
                 DIB_RGB_COLORS, SRCCOPY);
   return 0;

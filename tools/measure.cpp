@@ -80,7 +80,8 @@ Difference Compare(const std::vector<uint32_t>& a, const std::vector<uint32_t>& 
   Difference d = {0, width, INT32_MAX, -1, -1};
   for (size_t i = 0; i < a.size(); ++i) {
     if (((a[i] ^ b[i]) & 0xFFFFFF) == 0) continue;
-    const int x = static_cast<int>(i % static_cast<size_t>(width)), y = static_cast<int>(i / static_cast<size_t>(width));
+    const int x = static_cast<int>(i % static_cast<size_t>(width));
+    const int y = static_cast<int>(i / static_cast<size_t>(width));
     ++d.count;
     d.left = std::min(d.left, x);
     d.right = std::max(d.right, x + 1);
