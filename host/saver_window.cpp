@@ -12,6 +12,7 @@ namespace {
 constexpr char kClassName[] = "WindowsScreenSaverClass";
 constexpr char kFullScreenTitle[] = "Screen Saver";
 constexpr char kPreviewTitle[] = "Preview";
+constexpr char kFullScreenClaim[] = "Glowmire full-screen saver";
 
 // The saver window's message chain, put together here alone: OuterWindowProc,
 // then the effect's EffectWindowProc, then DefaultSaverWindowProc, and last
@@ -27,6 +28,15 @@ LRESULT PassOn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void PostClose(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
+
+// Brings a full-screen saver that already runs (this one or another with the
+// same class) to the front; 0 when there is one.
+int32_t ForegroundRunningSaver() {
+  HWND running = FindWindowA(kClassName, kFullScreenTitle);
+  if (running == nullptr || !IsWindow(running)) return -1;
+  SetForegroundWindow(running);
+  return 0;
+}
 
 void HideCursor() { SetCursor(nullptr); }
 
@@ -150,6 +160,18 @@ LRESULT CALLBACK OuterWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   }
 }
 
+int32_t ClaimFullScreen(HANDLE* claim) {
+  *claim = nullptr;
+  SetLastError(0);  // 95 leaves the last error alone when it makes the event
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, kFullScreenClaim);
+  if (event != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(event);
+    return -1;
+  }
+  *claim = event;
+  return 0;
+}
+
 LRESULT CALLBACK DefaultSaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (saverState.isPreview || saverState.isClosing) return DefWindowProcA(window, message, wParam, lParam);
   if (message == WM_CLOSE) return OnClose(window, message, wParam, lParam);
@@ -190,6 +212,7 @@ int32_t RunSaverWindow(HWND parent) {
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   windowClass.lpszClassName = kClassName;
 
+  HANDLE claim = nullptr;
   int left = 0;
   int top = 0;
   int width = 0;
@@ -206,9 +229,9 @@ int32_t RunSaverWindow(HWND parent) {
     top = screen.top;
     width = screen.right - screen.left;
     height = screen.bottom - screen.top;
-    HWND running = FindWindowA(kClassName, kFullScreenTitle);
-    if (running != nullptr && IsWindow(running)) {
-      SetForegroundWindow(running);
+    if (ForegroundRunningSaver() == 0) return 0;
+    if (ClaimFullScreen(&claim) < 0) {
+      ForegroundRunningSaver();  // the other start may not have its window yet
       return 0;
     }
     HookPasswordLibrary();
@@ -236,6 +259,7 @@ int32_t RunSaverWindow(HWND parent) {
     }
     result = static_cast<int32_t>(message.wParam);
   }
+  if (claim != nullptr) CloseHandle(claim);
   UnhookPasswordLibrary();
   return result;
 }

@@ -131,6 +131,9 @@ running=${running# }
 e2e_check "three at once: two starts end with 0" "$ended" 2
 e2e_check "three at once: one saver window" "$(xdotool search --name '^Screen Saver$' 2>/dev/null | wc -l)" 1
 if [ -n "$running" ] && [ "${running// /}" = "$running" ]; then
+  # Two windows made at once would take activation from each other and close.
+  sleep 1
+  e2e_check "three at once: the one left still runs a second later" "$(e2e_alive "$running")" yes
   E2E_SAVER=$running
   close_and_check "three at once: the one left"
 else

@@ -188,4 +188,28 @@ TEST(Preview, AMissingMapLeavesTheWholePaneBlackButForTheMessage) {
   EXPECT_LT(black, kPaneW * kPaneH);     // and the text at its top-left
 }
 
+// Starts at the same moment: the one that holds the full screen runs, any
+// other makes no window and ends at once with 0; once the holder lets go, the
+// next start may take it.
+TEST(FullScreen, OnlyTheStartThatHoldsTheScreenMakesAWindow) {
+  HANDLE first = nullptr, second = nullptr;
+  ASSERT_EQ(ClaimFullScreen(&first), 0);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(ClaimFullScreen(&second), -1);
+  EXPECT_EQ(second, nullptr);
+
+  const SaverState kept = saverState;
+  saverState.instance = GetModuleHandleA(nullptr);
+  saverState.window = nullptr;
+  EXPECT_EQ(RunSaverWindow(nullptr), 0);
+  EXPECT_EQ(saverState.window, nullptr);
+  EXPECT_EQ(FindWindowA("WindowsScreenSaverClass", nullptr), nullptr);
+  saverState = kept;
+
+  CloseHandle(first);
+  EXPECT_EQ(ClaimFullScreen(&second), 0);
+  EXPECT_NE(second, nullptr);
+  CloseHandle(second);
+}
+
 }  // namespace
