@@ -91,12 +91,6 @@ Difference Compare(const std::vector<uint32_t>& a, const std::vector<uint32_t>& 
   return d;
 }
 
-size_t Changed(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-  size_t n = 0;
-  for (size_t i = 0; i < a.size(); ++i) n += ((a[i] ^ b[i]) & 0xFFFFFF) != 0;
-  return n;
-}
-
 bool Start(const char* commandLine, PROCESS_INFORMATION* process) {
   static char line[4096];
   std::snprintf(line, sizeof line, "%s", commandLine);
@@ -166,7 +160,7 @@ int Frames(double seconds) {
   while (Now() - t0 < seconds * 1000) {
     std::vector<uint32_t> now = screen.Grab();
     ++grabs;
-    if (Changed(last, now) > 0) ++changes;
+    if (Compare(last, now, screen.width).count > 0) ++changes;
     last.swap(now);
   }
   const double elapsed = (Now() - t0) / 1000;
