@@ -8,7 +8,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 libxinerama1 libxinerama1:i386
-  xvfb xdotool x11-apps x11-utils x11-xserver-utils imagemagick feh
+  xvfb openbox xdotool x11-apps x11-utils x11-xserver-utils imagemagick feh
   python3 python3-pil python3-numpy
   procps psmisc
   locales  # ja_JP, from which the code-page test makes its own locale

@@ -7,6 +7,8 @@
 # (the default, PE32 programs through the 32-bit loader) or win64 (PE32+
 # programs through the 64-bit loader, for machines that run no 32-bit code).
 # GLMIRE_DISPLAY=user keeps the caller's $DISPLAY; otherwise a private Xvfb is used.
+# A private Xvfb runs a window manager, as the desktops where people run the
+# saver do (openbox); GLMIRE_WM=none leaves it a bare X server.
 
 GLMIRE_WINE_BIN=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-bin
 
@@ -96,7 +98,8 @@ glmire_display_up() {
     pid=$(cat "$root/xvfb.pid"); n=$(cat "$root/display")
     if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ] && [ -S "/tmp/.X11-unix/X$n" ]; then
       export DISPLAY=":$n"
-      return 0
+      glmire_wm_up "$lockfd"
+      return
     fi
   fi
   for n in $(seq 91 250); do
@@ -115,11 +118,47 @@ glmire_display_up() {
     if [ -S "/tmp/.X11-unix/X$n" ] && [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ]; then
       echo "$pid" >"$root/xvfb.pid"; echo "$n" >"$root/display"
       export DISPLAY=":$n"
-      return 0
+      glmire_wm_up "$lockfd" && return 0
+      glmire_display_down
+      return 1
     fi
     kill "$pid" 2>/dev/null
   done
   echo "wine-env: could not start Xvfb (see $root/xvfb.log)" >&2
+  return 1
+}
+
+# 0 when the display's root window names a running window manager.
+glmire_wm_ready() {
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id #'
+}
+
+# The display's window manager, started once the server is up and before any
+# window is made; ready once it announces itself on the root window
+# (_NET_SUPPORTING_WM_CHECK). Its pid is kept beside the server's, and it is
+# taken down with the display. Without one Wine waits 2 s at every close of a
+# full-screen window for an answer nobody gives, and nothing the saver does
+# on close could be seen or timed.
+glmire_wm_up() {
+  local root=$GLMIRE_WINE_ROOT lockfd=$1 pid i
+  [ "${GLMIRE_WM:-openbox}" = none ] && return 0
+  if [ -f "$root/wm.pid" ]; then
+    pid=$(cat "$root/wm.pid")
+    [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = openbox ] && glmire_wm_ready && return 0
+    rm -f "$root/wm.pid"
+  fi
+  command -v openbox >/dev/null || { echo "wine-env: openbox is not installed (scripts/deps.sh)" >&2; return 1; }
+  # The system's own configuration, whatever the user's home holds.
+  setsid openbox --sm-disable --config-file /etc/xdg/openbox/rc.xml \
+    </dev/null >"$root/wm.log" 2>&1 {lockfd}>&- &
+  pid=$!
+  for i in $(seq 200); do
+    glmire_wm_ready && { echo "$pid" >"$root/wm.pid"; return 0; }
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill "$pid" 2>/dev/null
+  echo "wine-env: openbox did not come up on $DISPLAY (see $root/wm.log)" >&2
   return 1
 }
 
@@ -200,6 +239,11 @@ glmire_wine_up() {
 
 glmire_display_down() {
   local root=$GLMIRE_WINE_ROOT pid
+  if [ -f "$root/wm.pid" ]; then
+    pid=$(cat "$root/wm.pid")
+    [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = openbox ] && kill "$pid" 2>/dev/null
+    rm -f "$root/wm.pid"
+  fi
   if [ -f "$root/xvfb.pid" ]; then
     pid=$(cat "$root/xvfb.pid")
     [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ] && kill "$pid" 2>/dev/null

@@ -10,7 +10,8 @@ E2E_DESKTOP_KEY='HKCU\Control Panel\Desktop'
 e2e_hostprobe() { wine "$GLMIRE_TOOLS/hostprobe.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 
 # Lets Wine draw the frames of one executable name's windows itself, caption
-# buttons included; without a window manager on the test display nobody else does.
+# buttons included, where the test can find them: a window manager's frame is
+# beyond a Windows program's sight (and a bare X server draws none).
 e2e_wine_frames() {  # e2e_wine_frames <exe name>
   wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$1\\X11 Driver" /v Managed /d N /f \
     </dev/null >/dev/null 2>&1
