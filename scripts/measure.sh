@@ -12,9 +12,15 @@
 #     server, and the peer (xscreensaver's spotlight) + the X server
 #   - peak memory of the saver beside a bare Wine process
 #   - where a frame's time goes (present, flush, and save + shade + restore)
+#   - the start (to the window, and to the exact desktop on screen) and the
+#     close on a move of 10 px, a key and a click (to the desktop back
+#     exactly, and to the process's end), min/median/max of --rounds rounds,
+#     beside a bare full-screen window (tools/bare_window.cpp) measured the
+#     same way in the same run
 # Usage: scripts/measure.sh [--no-peer] [--seconds N] [--screen WxHxDEPTH] [--start-only]
-#                           [--saver FOLDER]
+#                           [--saver FOLDER] [--rounds N]
 #   --start-only   only the start and the memory
+#   --rounds       rounds of each start and close beside the bare window (5)
 #   --saver        measure the glmire.scr and glmire.bmp in FOLDER (another build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +30,8 @@ peer=1
 screen=1024x768x24
 start_only=0
 saver_dir=""
-usage="usage: scripts/measure.sh [--no-peer] [--seconds N] [--screen WxHxDEPTH] [--start-only] [--saver FOLDER]"
+rounds=5
+usage="usage: scripts/measure.sh [--no-peer] [--seconds N] [--screen WxHxDEPTH] [--start-only] [--saver FOLDER] [--rounds N]"
 while [ $# -gt 0 ]; do
   case $1 in
     --no-peer) peer=0; shift ;;
@@ -32,6 +39,7 @@ while [ $# -gt 0 ]; do
     --screen) screen=$2; shift 2 ;;
     --start-only) start_only=1; peer=0; shift ;;
     --saver) saver_dir=$(readlink -f "$2"); shift 2 ;;
+    --rounds) rounds=$2; shift 2 ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
 done
@@ -49,7 +57,7 @@ source scripts/wine-env.sh
 glmire_pick_build
 echo "Measuring $GLMIRE_PICK_REASON"
 cmake --preset "$GLMIRE_PRESET" >/dev/null
-cmake --build --preset "$GLMIRE_PRESET" --target glmire shade_maps measure >/dev/null
+cmake --build --preset "$GLMIRE_PRESET" --target glmire shade_maps measure bare_window >/dev/null
 build=$root/build/$GLMIRE_PRESET
 
 export GLMIRE_WINE_ROOT=$root/build/measure/$GLMIRE_WINE_ARCH/wine GLMIRE_SCREEN=$screen
@@ -131,7 +139,70 @@ for run in 1 2 3; do
   fi
   close_saver
 done
+
+# --- The start and the close beside a bare window -----------------------------
+bare_window=$(winpath "$build/tools/bare_window.exe")
+saver_class=WindowsScreenSaverClass bare_class=GlowmireBareWindow
+spread() {  # spread <name> <measure output>: "min/median/max ms"
+  value "$1" "$2" | awk '$1 == "none" { print "none"; exit } { printf "%.0f/%.0f/%.0f ms", $1, $2, $3 }'
+}
+median() { value "$1" "$2" | awk '{ print $2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0 && b > 0) printf "%.2fx", a / b; else print "-" }'; }
+
+saver_open=$(measure opening "$saver_class" "$(winpath "$scr") /s" "$rounds" "$mapw" "$maph")
+bare_open=$(measure opening "$bare_class" "$bare_window" "$rounds" 0 0)
+echo "Start (min/median/max of $rounds): glmire.scr /s to its window $(spread window-ms "$saver_open")," \
+  "to the exact desktop on screen $(spread desktop-ms "$saver_open");" \
+  "the bare window to its window $(spread window-ms "$bare_open")" \
+  "(saver / bare, medians: $(ratio "$(median window-ms "$saver_open")" "$(median window-ms "$bare_open")"))"
+
+# One close of <command line>'s window on <input>: "<to the desktop> <to the end>".
+close_round() {  # close_round <class> <command line> <move|key|click>
+  local ready=$work/ready i pid
+  rm -f "$ready"
+  xdotool mousemove $((sw / 2)) $((sh / 2))
+  wine "$build/tools/measure.exe" closing "$1" "$2" "$3" "$(winpath "$work")\\ready" \
+    </dev/null >"$work/close.out" 2>/dev/null &
+  pid=$!
+  for i in $(seq 300); do
+    [ -e "$ready" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  case $3 in
+    move) xdotool mousemove_relative -- 10 0 ;;
+    key) xdotool key space ;;
+    click) xdotool click 1 ;;
+  esac
+  wait "$pid" || true
+  local out
+  out=$(tr -d '\r' <"$work/close.out")
+  echo "$(value input-desktop-ms "$out") $(value input-end-ms "$out")"
+}
+# The close's figures of one program and input, <rounds> times.
+close_rounds() {  # close_rounds <class> <command line> <move|key|click>: "min/med/max min/med/max"
+  local round desktop=() ended=() a b
+  for round in $(seq "$rounds"); do
+    read -r a b < <(close_round "$@")
+    case $a in "" | -*) ;; *) desktop+=("$a") ;; esac
+    case $b in "" | -*) ;; *) ended+=("$b") ;; esac
+  done
+  three() { if [ $# -eq 0 ]; then echo none; else printf '%s\n' "$@" | sort -n |
+    awk '{ v[NR] = $1 } END { printf "%.0f/%.0f/%.0f", v[1], v[int((NR + 1) / 2)], v[NR] }'; fi; }
+  echo "$(three "${desktop[@]}") $(three "${ended[@]}")"
+}
 [ "$start_only" = 1 ] && exit 0
+
+echo "Close, from the input (min/median/max ms of $rounds):  to the desktop back exactly  to the process's end"
+for input in move key click; do
+  case $input in move) what="a move of 10 px" ;; key) what="a key" ;; click) what="a click" ;; esac
+  read -r saver_desktop saver_end < <(close_rounds "$saver_class" "$(winpath "$scr") /s" "$input")
+  read -r bare_desktop bare_end < <(close_rounds "$bare_class" "$bare_window" "$input")
+  printf '  %-16s glmire.scr   %-27s %s\n' "$what" "$saver_desktop" "$saver_end"
+  printf '  %-16s bare window  %-27s %-22s saver / bare, medians: %s, %s\n' "" "$bare_desktop" "$bare_end" \
+    "$(ratio "$(cut -d/ -f2 <<<"$saver_desktop")" "$(cut -d/ -f2 <<<"$bare_desktop")")" \
+    "$(ratio "$(cut -d/ -f2 <<<"$saver_end")" "$(cut -d/ -f2 <<<"$bare_end")")"
+done
 
 wine "$scr" /s </dev/null >/dev/null 2>&1 &
 glmire_track $!

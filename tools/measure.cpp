@@ -12,6 +12,16 @@
 //                                    with a patch), and until the screen is good for good
 //                                    (the window up and no bad look after); the bad looks
 //                                    and the longest time the screen stayed bad
+//   opening <class> <command line> <rounds> <map width> <map height>
+//                                    rounds of a start: milliseconds until a window of the
+//                                    class is shown and, with a map size other than 0, until
+//                                    the screen is the desktop exactly (at most one patch);
+//                                    min, median and max of each
+//   closing <class> <command line> <move|key|click> <ready file>
+//                                    starts the command, writes the file once its window is
+//                                    in front and drawn, and takes the next input of that
+//                                    kind (sent from outside) as the start: milliseconds to
+//                                    the desktop exactly as before, and to the process's end
 //   frames <seconds>                 screen changes per second while a saver runs
 //   idle <milliseconds>              a bare process that only waits, to weigh against
 //   frame-cost <map> [frames]        where a frame's time goes: the saver's own frame
@@ -168,6 +178,194 @@ int Frames(double seconds) {
   return 0;
 }
 
+// --- The start and the close, as a user waits for them ----------------------
+
+// A window of the class that is shown, or null.
+HWND ShownWindow(const char* windowClass) {
+  HWND window = FindWindowA(windowClass, nullptr);
+  return window != nullptr && IsWindowVisible(window) ? window : nullptr;
+}
+
+bool Ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
+
+// Looks at the screen until it is <screen> exactly again, for <ms> at most.
+bool AwaitScreen(Screen* screen, const std::vector<uint32_t>& expected, double ms) {
+  const double t0 = Now();
+  do {
+    if (Compare(expected, screen->Grab(), screen->width).count == 0) return true;
+  } while (Now() - t0 < ms);
+  return false;
+}
+
+// Ends a round's process: a close request to its window, and the process
+// ended by force if that did not do it.
+void EndRound(PROCESS_INFORMATION* process, HWND window) {
+  if (window != nullptr) PostMessageA(window, WM_CLOSE, 0, 0);
+  if (WaitForSingleObject(process->hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(process->hProcess, 1);
+  CloseHandle(process->hThread);
+  CloseHandle(process->hProcess);
+}
+
+// "<name> <min> <median> <max>" of the values, or "<name> none".
+void PrintSpread(const char* name, std::vector<double> values) {
+  if (values.empty()) {
+    std::printf("%s none\n", name);
+    return;
+  }
+  std::sort(values.begin(), values.end());
+  std::printf("%s %.1f %.1f %.1f\n", name, values.front(), values[(values.size() - 1) / 2], values.back());
+}
+
+// Rounds of: the command started; milliseconds until a window of the class
+// is shown, and (with a map size) until a look at the screen, the window up,
+// is the desktop exactly but for at most one map-sized patch. Each round
+// starts from the desktop as the first one found it.
+int Opening(const char* windowClass, const char* commandLine, int rounds, int mapW, int mapH) {
+  Screen screen;
+  const std::vector<uint32_t> desktop = screen.Grab();
+  std::vector<double> windows, desktops;
+  for (int round = 1; round <= rounds; ++round) {
+    if (!AwaitScreen(&screen, desktop, 10000)) std::fprintf(stderr, "round %d: the desktop was not back\n", round);
+    PROCESS_INFORMATION process = {};
+    const double t0 = Now();
+    if (!Start(commandLine, &process)) return 1;
+    HWND window = nullptr;
+    double windowAt = -1, desktopAt = -1;
+    while (Now() - t0 < 10000 && !Ended(process.hProcess)) {
+      if ((window = ShownWindow(windowClass)) != nullptr) break;
+      Sleep(1);
+    }
+    if (window != nullptr) {
+      windowAt = Now() - t0;
+      windows.push_back(windowAt);
+    }
+    while (window != nullptr && mapW > 0 && Now() - t0 < 10000) {
+      const Difference d = Compare(desktop, screen.Grab(), screen.width);
+      if (d.count == 0 || (d.right - d.left <= mapW && d.bottom - d.top <= mapH)) {
+        desktopAt = Now() - t0;
+        desktops.push_back(desktopAt);
+        break;
+      }
+    }
+    std::printf("round %d window-ms %.1f desktop-ms %.1f\n", round, windowAt, desktopAt);
+    EndRound(&process, window);
+  }
+  PrintSpread("window-ms", windows);
+  if (mapW > 0) PrintSpread("desktop-ms", desktops);
+  return 0;
+}
+
+// The close's input as the system takes it in: the first event of its kind
+// that reaches the low-level hooks, whichever window it then goes to.
+enum class Input { kMove, kKey, kClick };
+Input closeInput = Input::kKey;
+POINT closeFrom;
+volatile double inputAt = -1;
+HANDLE inputSeen;
+
+void SeeInput() {
+  if (inputAt >= 0) return;
+  inputAt = Now();
+  SetEvent(inputSeen);
+}
+
+LRESULT CALLBACK MouseSeen(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION) {
+    const POINT at = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam)->pt;
+    const bool moved = wParam == WM_MOUSEMOVE && (at.x != closeFrom.x || at.y != closeFrom.y);
+    if ((closeInput == Input::kMove && moved) || (closeInput == Input::kClick && wParam == WM_LBUTTONDOWN))
+      SeeInput();
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CALLBACK KeySeen(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION && closeInput == Input::kKey && (wParam == WM_KEYDOWN || wParam == WM_SYSKEYDOWN))
+    SeeInput();
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The hooks live on a thread that does nothing but answer them, so the input
+// is never held up by this program's looks at the screen.
+DWORD WINAPI HookThread(LPVOID ready) {
+  HHOOK mouse = SetWindowsHookExA(WH_MOUSE_LL, MouseSeen, GetModuleHandleA(nullptr), 0);
+  HHOOK keys = SetWindowsHookExA(WH_KEYBOARD_LL, KeySeen, GetModuleHandleA(nullptr), 0);
+  MSG message;
+  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue that WM_QUIT comes to
+  SetEvent(static_cast<HANDLE>(ready));
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+  if (mouse) UnhookWindowsHookEx(mouse);
+  if (keys) UnhookWindowsHookEx(keys);
+  return mouse && keys ? 0 : 1;
+}
+
+struct EndWatch {
+  HANDLE process;
+  double at;
+};
+
+DWORD WINAPI EndThread(LPVOID context) {
+  auto* watch = static_cast<EndWatch*>(context);
+  WaitForSingleObject(watch->process, INFINITE);
+  watch->at = Now();
+  return 0;
+}
+
+// One close: starts the command, waits until its window is shown, in front and
+// has drawn, writes <ready file> and waits for the input that is to close it
+// (sent by whoever reads that file). Milliseconds from the input to a look at
+// the screen that is the desktop exactly as before the start, and to the
+// process's end.
+int Closing(const char* windowClass, const char* commandLine, const char* kind, const char* readyPath) {
+  if (std::strcmp(kind, "move") == 0) closeInput = Input::kMove;
+  else if (std::strcmp(kind, "click") == 0) closeInput = Input::kClick;
+  else if (std::strcmp(kind, "key") != 0) return 2;
+  Screen screen;
+  const std::vector<uint32_t> desktop = screen.Grab();
+  PROCESS_INFORMATION process = {};
+  if (!Start(commandLine, &process)) return 1;
+  const double t0 = Now();
+  HWND window = nullptr;
+  bool settled = false;
+  while (!settled && Now() - t0 < 20000 && !Ended(process.hProcess)) {
+    window = ShownWindow(windowClass);
+    settled = window != nullptr && GetForegroundWindow() == window &&
+              Compare(desktop, screen.Grab(), screen.width).count > 0;
+    if (!settled) Sleep(10);
+  }
+  if (!settled) {
+    std::printf("not-ready 1\n");
+    EndRound(&process, window);
+    return 1;
+  }
+  inputSeen = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE hooked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD id = 0;
+  HANDLE hooks = CreateThread(nullptr, 0, HookThread, hooked, 0, &id);
+  WaitForSingleObject(hooked, 10000);
+  EndWatch watch = {process.hProcess, -1};
+  HANDLE ender = CreateThread(nullptr, 0, EndThread, &watch, 0, nullptr);
+  GetCursorPos(&closeFrom);
+  HANDLE ready = CreateFileA(readyPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (ready != INVALID_HANDLE_VALUE) CloseHandle(ready);
+
+  double desktopAt = -1;
+  if (WaitForSingleObject(inputSeen, 30000) == WAIT_OBJECT_0 && AwaitScreen(&screen, desktop, 10000))
+    desktopAt = Now();
+  WaitForSingleObject(ender, 10000);
+  const double input = inputAt;
+  std::printf("input-desktop-ms %.1f\ninput-end-ms %.1f\n", input >= 0 && desktopAt >= 0 ? desktopAt - input : -1.0,
+              input >= 0 && watch.at >= 0 ? watch.at - input : -1.0);
+  PostThreadMessageA(id, WM_QUIT, 0, 0);
+  WaitForSingleObject(hooks, 5000);
+  EndRound(&process, nullptr);
+  CloseHandle(ender);
+  CloseHandle(hooks);
+  CloseHandle(hooked);
+  CloseHandle(inputSeen);
+  return 0;
+}
+
 double ProcessCpuMs() {
   FILETIME created, exited, kernel, user;
   GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
@@ -275,6 +473,9 @@ int main(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "bare") == 0) return Bare(argv[2], argc >= 4 ? std::atoi(argv[3]) : 5);
   if (argc >= 6 && std::strcmp(argv[1], "start") == 0)
     return StartWatch(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atof(argv[5]));
+  if (argc >= 7 && std::strcmp(argv[1], "opening") == 0)
+    return Opening(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
+  if (argc >= 6 && std::strcmp(argv[1], "closing") == 0) return Closing(argv[2], argv[3], argv[4], argv[5]);
   if (argc >= 3 && std::strcmp(argv[1], "frames") == 0) return Frames(std::atof(argv[2]));
   if (argc >= 3 && std::strcmp(argv[1], "frame-cost") == 0)
     return FrameCost(argv[2], argc >= 4 ? std::atoi(argv[3]) : 1000);
