@@ -122,6 +122,22 @@ e2e_exact_frame() {  # e2e_exact_frame <shot.png> <map> [seconds]
   done
 }
 
+# Screenshots until one is <before> exactly, for 10 looks or <seconds> (10 by
+# default), whichever comes later: a window that is gone is painted over by
+# the one beneath when that gets to it. E2E_BACK is yes or no, E2E_DIFFERENT
+# the pixels the last look had otherwise, E2E_LOOKS the looks taken.
+e2e_desktop_back() {  # e2e_desktop_back <before.png> <shot.png> [seconds]
+  local deadline=$((SECONDS + ${3:-10}))
+  E2E_LOOKS=0 E2E_BACK=no
+  while :; do
+    E2E_LOOKS=$((E2E_LOOKS + 1))
+    e2e_screenshot "$2"
+    E2E_DIFFERENT=$(/usr/bin/compare -metric AE "$1" "$2" null: 2>&1)
+    [ "$E2E_DIFFERENT" = 0 ] && { E2E_BACK=yes; return 0; }
+    [ "$E2E_LOOKS" -lt 10 ] || [ "$SECONDS" -lt "$deadline" ] || return 1
+  done
+}
+
 # A copy of the saver in its own folder, with the given map beside it (or none).
 e2e_saver_copy() {  # e2e_saver_copy <dir> [map.bmp]
   mkdir -p "$1"
