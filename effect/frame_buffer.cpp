@@ -89,6 +89,37 @@ bool BlitInto(const FrameBuffer* frame, HDC from, int32_t fromX, int32_t fromY) 
   return true;
 }
 
+// Rows of a band of the screen copied at once: up to this many bytes of the
+// section.
+constexpr size_t kBandBytes = 240 * 1024;
+
+// Copies the screen into frame's whole section a band of rows at a time;
+// from's (fromX, fromY) lands on the section's top-left. Wine reads the screen
+// for one blit in one piece: the X server builds the whole reply, and it is
+// read and copied on in freshly allocated memory, so every pixel lands in
+// pages touched for the first time three or four times over. For a screen of
+// 4K that made the capture ten times as slow as the copying it does; bands of
+// a quarter megabyte go through buffers that are used again from band to
+// band. The bands follow each other within milliseconds.
+bool BlitScreenInBands(const FrameBuffer* frame, HDC from, int32_t fromX, int32_t fromY) {
+  HDC memory = CreateCompatibleDC(from);
+  if (memory == nullptr) return false;
+  HGDIOBJ previous = SelectObject(memory, frame->bitmap);
+  const int32_t width = frame->header.biWidth;
+  const int32_t height = -frame->header.biHeight;
+  const size_t rowBytes = RowBytes(&frame->header);
+  const int32_t band = rowBytes >= kBandBytes ? 1 : static_cast<int32_t>(kBandBytes / rowBytes);
+  for (int32_t top = 0; top < height; top += band) {
+    const int32_t rows = height - top < band ? height - top : band;
+    BitBlt(memory, 0, top, width, rows, from, fromX, fromY + top, SRCCOPY);
+  }
+  // Selecting the section out also makes GDI finish the copy before its
+  // pixels are read.
+  SelectObject(memory, previous);
+  DeleteDC(memory);
+  return true;
+}
+
 // Creates frame at the size of SaverScreenRect, 16 (5-5-5) or 32 bits a
 // pixel, and copies that part of the screen into it; GDI converts the
 // display's pixels on the way. 0, or -1 with nothing held.
@@ -104,7 +135,7 @@ int32_t CaptureSection(FrameBuffer* frame, WORD bitCount) {
     // screen's): the copy starts at the area's corner as seen from there.
     RECT origin = {};
     GetWindowRect(desktop, &origin);
-    copied = BlitInto(frame, screen, area.left - origin.left, area.top - origin.top);
+    copied = BlitScreenInBands(frame, screen, area.left - origin.left, area.top - origin.top);
     ReleaseDC(desktop, screen);
   }
   if (copied) return 0;

@@ -286,6 +286,88 @@ TEST(FrameBuffer, CaptureSeesTheScreenAndSaveRestoreGivesItBack) {
   UnregisterClassA(wc.lpszClassName, wc.hInstance);
 }
 
+// A screen whose every pixel names its row and column: the capture copies the
+// screen a band of rows at a time, and a band put at the wrong rows, cut short
+// or shifted sideways shows as pixels out of place.
+uint32_t PlaceColour(int32_t x, int32_t y) {
+  return static_cast<uint32_t>((y & 0xFF) << 16 | ((y >> 8 & 0xF) << 4 | (x & 0xF)) << 8 | (x >> 4 & 0xFF));
+}
+
+std::vector<uint32_t>* placePicture;
+
+LRESULT CALLBACK PlaceProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    const int32_t w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    BITMAPINFOHEADER header = {sizeof header, w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(w), static_cast<DWORD>(h), 0, 0, 0, static_cast<UINT>(h),
+                      placePicture->data(), reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
+    EndPaint(window, &ps);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Pixels of the whole screen that are not the place picture: exactly in the
+// copy, as the 5-5-5 value of each channel in the snapshot.
+int64_t PlaceMismatches(const FrameBuffer* frame, bool exact) {
+  const int32_t w = frame->header.biWidth, h = -frame->header.biHeight;
+  int64_t wrong = 0;
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      const uint32_t colour = PlaceColour(x, y);
+      if (exact) {
+        wrong += (CopyFrameSurface(frame).pixels[static_cast<size_t>(y) * w + x] & 0xFFFFFF) != colour;
+      } else {
+        const PixelSurface s = FrameSurface(frame);
+        const uint32_t r = colour >> 19 & 31, g = colour >> 11 & 31, b = colour >> 3 & 31;
+        wrong += s.pixels[static_cast<size_t>(y) * s.stride + x] != static_cast<Pixel555>(r << 10 | g << 5 | b);
+      }
+    }
+  return wrong;
+}
+
+TEST(FrameBuffer, CapturesOfTheWholeScreenPutEveryRowInItsPlace) {
+  const int32_t w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  std::vector<uint32_t> picture(static_cast<size_t>(w) * h);
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) picture[static_cast<size_t>(y) * w + x] = PlaceColour(x, y);
+  placePicture = &picture;
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = PlaceProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "GlmireCapturePlaces";
+  RegisterClassA(&wc);
+  HWND window = CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, "places", WS_POPUP | WS_VISIBLE, 0, 0, w, h,
+                                nullptr, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  UpdateWindow(window);
+
+  const struct {
+    const char* what;
+    int32_t (*capture)(FrameBuffer*);
+    bool exact;
+  } kCaptures[] = {{"the exact copy", CaptureScreenCopy, true}, {"the 5-5-5 snapshot", CaptureScreen, false}};
+  for (const auto& c : kCaptures) {
+    SCOPED_TRACE(c.what);
+    FrameBuffer frame{};
+    int64_t wrong = -1;
+    for (int attempt = 0; attempt < 40 && wrong != 0; ++attempt) {
+      DestroyFrameBuffer(&frame);
+      InvalidateRect(window, nullptr, FALSE);
+      Pump(50);
+      ASSERT_EQ(c.capture(&frame), 0);
+      wrong = PlaceMismatches(&frame, c.exact);
+    }
+    EXPECT_EQ(wrong, 0) << "pixels of the screen out of place in the capture";
+    DestroyFrameBuffer(&frame);
+  }
+  DestroyWindow(window);
+  UnregisterClassA(wc.lpszClassName, wc.hInstance);
+  placePicture = nullptr;
+}
+
 // The saver widens its shaded patch into the copy as GDI shows a 5-5-5
 // pixel; GDI repeats each channel's bits, as displays do.
 TEST(FrameBuffer, TheSystemWidensEach5BitChannelByRepeatingItsBits) {
