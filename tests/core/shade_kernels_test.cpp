@@ -114,6 +114,82 @@ TEST(ShadeKernels, Sse2EqualsTableOnRandomPatches) {
   }
 }
 
+using CopyKernel = void (*)(CopySurface*, Rect, const ShadeMap*, int32_t, int32_t, const ChannelShadeTable*);
+
+std::vector<uint32_t> CopyShadedBy(CopyKernel kernel, std::vector<uint32_t> pixels, int32_t width, int32_t height,
+                                   const ShadeMap& map, Rect clip, int32_t mapX, int32_t mapY) {
+  CopySurface surface{width, height, pixels.data()};
+  kernel(&surface, clip, &map, mapX, mapY, BuildChannelShadeTable());
+  return pixels;
+}
+
+// Row r holds channel value r in red, green and blue in turn (the other two
+// and the reserved byte vary), column x sits under gray x: every (channel
+// value, gray) pair in every channel.
+TEST(ShadeKernels, CopySse2EqualsTableForEveryChannelValueUnderEveryGray) {
+  SKIP_WITHOUT_SSE2();
+  constexpr int32_t kWidth = 256, kRows = 3 * 256;
+  std::vector<uint32_t> pixels(kWidth * kRows);
+  std::vector<uint8_t> grays(kWidth * kRows);
+  for (int32_t r = 0; r < kRows; ++r)
+    for (int32_t x = 0; x < kWidth; ++x) {
+      const unsigned shift = 8 * (r / 256);
+      const uint32_t around = (static_cast<uint32_t>(x) * 2654435761u + r) & ~(0xFFu << shift);
+      pixels[r * kWidth + x] = around | static_cast<uint32_t>(r % 256) << shift;
+      grays[r * kWidth + x] = static_cast<uint8_t>(x);
+    }
+  const ShadeMap map{kWidth, kRows, grays.data()};
+  const Rect all{0, 0, kWidth, kRows};
+  const std::vector<uint32_t> table = CopyShadedBy(ShadeCopyRectTable, pixels, kWidth, kRows, map, all, 0, 0);
+  const std::vector<uint32_t> sse2 = CopyShadedBy(ShadeCopyRectSse2, pixels, kWidth, kRows, map, all, 0, 0);
+  const ChannelShadeTable* t = BuildChannelShadeTable();
+  for (int32_t r = 0; r < kRows; ++r)
+    for (int32_t x = 0; x < kWidth; ++x) {
+      const size_t at = static_cast<size_t>(r) * kWidth + x;
+      const unsigned shift = 8 * (r / 256);
+      ASSERT_EQ(sse2[at], table[at]) << "channel value " << r % 256 << " at bit " << shift << " under gray " << x;
+      ASSERT_EQ((table[at] >> shift) & 255, t->entries[x * 256 + r % 256]);
+      ASSERT_EQ(table[at] >> 24, pixels[at] >> 24) << "the reserved byte changed";
+    }
+}
+
+// Widths 0 to 40 cover the 16- and 8-pixel steps and every tail; surfaces,
+// clips and map offsets around them are random, grays lean to the edges.
+TEST(ShadeKernels, CopySse2EqualsTableOnRandomPatches) {
+  SKIP_WITHOUT_SSE2();
+  uint32_t seed = 0x2545F491u;
+  for (int round = 0; round < 4000; ++round) {
+    const int32_t cols = round % 41;
+    const int32_t left = NextRandom(&seed) % 5;
+    const int32_t width = left + cols + NextRandom(&seed) % 4;
+    const int32_t rows = NextRandom(&seed) % 6;
+    const int32_t top = NextRandom(&seed) % 3;
+    const int32_t height = top + rows + NextRandom(&seed) % 2;
+    const int32_t mapX = NextRandom(&seed) % 19, mapY = NextRandom(&seed) % 3;
+    const int32_t mapWidth = mapX + cols + NextRandom(&seed) % 2;  // often no byte to spare
+    const int32_t mapHeight = mapY + rows;
+    if (width == 0 || height == 0 || mapWidth == 0 || mapHeight == 0) continue;
+    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
+    for (uint32_t& p : pixels) p = NextRandom(&seed);
+    std::vector<uint8_t> grays(static_cast<size_t>(mapWidth) * mapHeight);
+    static const uint8_t kEdges[] = {0, 1, 126, 127, 128, 129, 254, 255};
+    for (uint8_t& g : grays) {
+      const uint32_t r = NextRandom(&seed);
+      g = static_cast<uint8_t>(r & 256 ? kEdges[r % 8] : r >> 24);
+    }
+    const ShadeMap map{mapWidth, mapHeight, grays.data()};
+    const Rect clip{left, top, left + cols, top + rows};
+    const std::vector<uint32_t> table = CopyShadedBy(ShadeCopyRectTable, pixels, width, height, map, clip, mapX, mapY);
+    const std::vector<uint32_t> sse2 = CopyShadedBy(ShadeCopyRectSse2, pixels, width, height, map, clip, mapX, mapY);
+    for (size_t at = 0; at < table.size(); ++at) {
+      const int32_t x = static_cast<int32_t>(at % width), y = static_cast<int32_t>(at / width);
+      const bool inside = x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom;
+      ASSERT_EQ(sse2[at], table[at]) << "round " << round << " pixel " << x << "," << y;
+      ASSERT_TRUE(inside || sse2[at] == pixels[at]) << "round " << round << " pixel " << x << "," << y;
+    }
+  }
+}
+
 TEST(ShadeKernels, CpuidIsReadRightAndTheCoreWaitsForTheSystemsWord) {
 #if defined(__i386__) || defined(__x86_64__)
   // The compiler's own CPUID reading, as an independent witness.
