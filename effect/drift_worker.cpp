@@ -33,7 +33,7 @@ void PresentOnScreen(const FrameBuffer* frame, HDC dc, Rect rect) {
   ShowDrawing();
 }
 
-const DriftPieces kSaverPieces = {LoadShadeMap, PresentOnScreen};
+const DriftPieces kSaverPieces = {LoadShadeMap, PresentOnScreen, CaptureScreenCopy};
 const DriftPieces* driftPieces = &kSaverPieces;
 
 // Everything one run of the worker holds. It lives in RunDrift's frame,
@@ -151,7 +151,8 @@ void OnEffectCreate(const CREATESTRUCTA* create) {
   // A full-screen window takes the exact copy, which the worker shades and
   // shows; without room for the copy the snapshot is taken here as a
   // preview takes it.
-  if ((create->style & WS_CHILD) || CaptureScreenCopy(&driftWorker.copy) != 0)
+  const auto captureCopy = driftPieces->captureCopy ? driftPieces->captureCopy : CaptureScreenCopy;
+  if ((create->style & WS_CHILD) || captureCopy(&driftWorker.copy) != 0)
     CaptureScreen(&driftWorker.snapshot);
 }
 

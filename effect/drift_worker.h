@@ -52,6 +52,9 @@ struct DriftPieces {
   // Draws rect of frame at its own place on dc (PresentRect), and sees that it
   // reaches the screen.
   void (*present)(const FrameBuffer* frame, HDC dc, Rect rect);
+  // CaptureScreenCopy's contract; a full-screen window without the copy runs
+  // on the 5-5-5 snapshot. Null: the saver's own.
+  int32_t (*captureCopy)(FrameBuffer* copy);
 };
 void SetDriftPieces(const DriftPieces* pieces);
 

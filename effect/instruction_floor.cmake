@@ -11,6 +11,7 @@
 # - a global constructor: the saver has no runtime start-up to run it.
 # IMAGE must still carry its symbols, or no function can be named.
 #   cmake -DOBJDUMP=... -DIMAGE=... -DDUMP=... -P instruction_floor.cmake
+cmake_minimum_required(VERSION 3.25)  # IN_LIST
 execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${IMAGE} OUTPUT_FILE ${DUMP}
                 RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -22,7 +23,7 @@ set(newer "(cmov[a-z]+|fcmov[a-z]+|fu?comip?|rdtscp?|rdpmc|cmpxchg8b|sysenter|sy
 file(STRINGS ${DUMP} lines REGEX "^[0-9a-f]+ <|${vector}|:\t${prefixes}${newer}")
 # The loops by their mangled names, so that nothing else that merely contains
 # one of the names passes.
-set(loops "^_Z[0-9]+(ShadeRectSse2|ShadeCopyRectSse2)P")
+set(loops "^_+Z[0-9]+(ShadeRectSse2|ShadeCopyRectSse2)P")
 set(function "")
 set(offenders "")
 set(vectorLines 0)

@@ -81,38 +81,10 @@ e2e_show_desktop() {  # e2e_show_desktop <picture>
   e2e_wait_feh
 }
 
-# How this display's pixels read back in a 32-bit capture, and how 8-bit
-# channels drawn to it are shown, learned from the system (winprobe's ramp and
-# the X server's own pixels under it) into <out.json> for frame_check.py.
-e2e_learn_conversion() {  # e2e_learn_conversion <out.json>
-  local dir=$E2E_TMP/conversion i rc=1
-  mkdir -p "$dir"
-  rm -f "$dir/probe.txt" "$dir/commands"
-  mkfifo "$dir/commands"
-  wine "$GLMIRE_TOOLS/winprobe.exe" channels <"$dir/commands" >"$dir/probe.txt" 2>/dev/null &
-  local probe=$!
-  e2e_track "$probe"
-  exec {feed}>"$dir/commands"
-  for i in $(seq 300); do
-    grep -q '^widened \|^ramp not seen' "$dir/probe.txt" 2>/dev/null && break
-    kill -0 "$probe" 2>/dev/null || break
-    sleep 0.1
-  done
-  # The ramp's own window: a dump of the root while a window with a colormap
-  # of its own is up is a 24-bit composite, not the server's pixels.
-  local ramp
-  ramp=$(xdotool search --name '^winprobe ramp$' 2>/dev/null | head -n 1)
-  if grep -q '^widened ' "$dir/probe.txt" && [ -n "$ramp" ]; then
-    xwd -id "$ramp" -silent >"$dir/ramp.xwd"
-    $E2E_CHECK conversion "$dir/probe.txt" "$dir/ramp.xwd" "$1" && rc=0
-  else
-    echo "e2e: winprobe's ramp: $(head -c 200 "$dir/probe.txt" | tr -d '\r')" >&2
-  fi
-  echo >&"$feed"
-  exec {feed}>&-
-  wait "$probe" 2>/dev/null
-  return $rc
-}
+# e2e_learn_conversion <out.json>: how this display's pixels read back and
+# are shown, for frame_check.py (conversion.sh).
+source "$GLMIRE_SOURCE/tests/e2e/conversion.sh"
+e2e_learn_conversion() { glmire_learn_conversion "$GLMIRE_TOOLS/winprobe.exe" "$E2E_TMP/conversion" "$1"; }
 
 # Waits for the picture viewer's window to be shown, and a moment for it to paint.
 e2e_wait_feh() {
