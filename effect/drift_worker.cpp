@@ -33,7 +33,7 @@ void PresentOnScreen(const FrameBuffer* frame, HDC dc, Rect rect) {
   ShowDrawing();
 }
 
-const DriftPieces kSaverPieces = {LoadShadeMap, PresentOnScreen};
+const DriftPieces kSaverPieces = {LoadShadeMap, PresentOnScreen, CaptureScreenCopy};
 const DriftPieces* driftPieces = &kSaverPieces;
 
 // Everything one run of the worker holds. It lives in RunDrift's frame,
@@ -44,39 +44,20 @@ struct DriftRun {
   DriftWorker* record;
   HWND window;
   HDC dc;
-  FrameBuffer frame;
-  Pixel555* saveBuffer;
-  ShadeMap map;
-  FrameBuffer copy;     // empty: the snapshot is shown everywhere
-  uint32_t* copySave;   // the copy's patch while the shaded one is in it
+  EffectParts parts;
+  // The pictures as the frame step sees them.
+  PixelSurface snapshotSurface;
   CopySurface copySurface;
-  ChannelExpansion expansion;
-  ExactCopy exact;      // what the frame step is given of the copy
 };
 
 // What reaches the screen: the exact copy where there is one.
-const FrameBuffer* ShownPicture(const DriftRun* run) { return run->copy.bitmap ? &run->copy : &run->frame; }
+const FrameBuffer* ShownPicture(const DriftRun* run) {
+  return run->parts.copy.bitmap ? &run->parts.copy : &run->parts.frame;
+}
 
 void PresentFrame(void* context, Rect rect) {
   const DriftRun* run = static_cast<const DriftRun*>(context);
   driftPieces->present(ShownPicture(run), run->dc, rect);
-}
-
-// The copy takes a save buffer of its own, the snapshot's patch at 4 bytes a
-// pixel; without one the saver shows the snapshot everywhere, as it does when
-// there is no copy.
-void PrepareExactCopy(DriftRun* run, const PixelSurface* surface) {
-  if (run->copy.bitmap == nullptr) return;
-  const int32_t count = DriftSaveBufferCount(surface, &run->map);
-  if (count > 0 && count <= INT32_MAX / 4)
-    run->copySave = static_cast<uint32_t*>(AllocBlock(count * static_cast<int32_t>(sizeof(uint32_t))));
-  if (run->copySave == nullptr) {
-    DestroyFrameBuffer(&run->copy);
-    return;
-  }
-  run->expansion = SystemChannelExpansion();
-  run->copySurface = CopyFrameSurface(&run->copy);
-  run->exact = ExactCopy{&run->copySurface, run->copySave, &run->expansion};
 }
 
 DWORD WINAPI DriftThread(LPVOID record) {
@@ -114,22 +95,23 @@ int32_t AnimateDrift(void* context) {
   const char* mapPath = ShadeMapPath(mapPathBuffer, sizeof mapPathBuffer) == 0 ? mapPathBuffer : nullptr;
   RECT windowRect = {};
   GetWindowRect(run->window, &windowRect);
-  const ShadeTable* table = nullptr;
-  // No room for the snapshot beside the copy: no snapshot at all, and the
-  // failure screen.
-  if (run->copy.bitmap != nullptr && run->frame.bitmap == nullptr && SnapshotFromCopy(&run->frame, &run->copy) != 0)
-    DestroyFrameBuffer(&run->copy);
-  if (PrepareEffect(&run->frame, &run->saveBuffer, &run->map, mapPath, &table) != 0) {
-    DestroyFrameBuffer(&run->copy);  // not needed for the failure screen
+  if (PrepareEffect(&run->parts, mapPath) != 0) {
     ShowFailure(run);
     return -1;
   }
 
-  // The screen is the snapshot's: the patch moves and is cut inside exactly
-  // the pixels that were captured, whatever the display does meanwhile.
-  PixelSurface surface = FrameSurface(&run->frame);
-  PrepareExactCopy(run, &surface);
-  const Rect screen{0, 0, surface.width, surface.height};
+  // The screen is the shown picture's: the patch moves and is cut inside
+  // exactly the pixels that were captured, whatever the display does meanwhile.
+  EffectParts* parts = &run->parts;
+  DriftFrame step = {&parts->map, {}, {}, Rect{}, PresentFrame, run};
+  if (parts->copy.bitmap) {
+    run->copySurface = CopyFrameSurface(&parts->copy);
+    step.copy = CopyPicture{&run->copySurface, BuildChannelShadeTable(), parts->copySave};
+  } else {
+    run->snapshotSurface = FrameSurface(&parts->frame);
+    step.snapshot = SnapshotPicture{&run->snapshotSurface, BuildShadeTable(), parts->saveBuffer};
+  }
+  const Rect screen = DriftBounds(&step);
   const LONG windowW = windowRect.right - windowRect.left;
   const LONG windowH = windowRect.bottom - windowRect.top;
   if (windowW != screen.right || windowH != screen.bottom) {
@@ -145,8 +127,6 @@ int32_t AnimateDrift(void* context) {
   // screen goes up once before the first frame.
   driftPieces->present(ShownPicture(run), run->dc, screen);
 
-  DriftFrame step = {&surface, &run->map, table, run->saveBuffer, Rect{}, PresentFrame, run,
-                     run->copy.bitmap ? &run->exact : nullptr};
   int32_t sx = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(screen.right));
   int32_t sy = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(screen.bottom));
   step.prev = DriftStartRect(sx, sy);
@@ -168,10 +148,11 @@ int32_t AnimateDrift(void* context) {
 void OnEffectCreate(const CREATESTRUCTA* create) {
   driftWorker = DriftWorker{};
   // A failed capture leaves the snapshot empty; preparation then fails.
-  // A full-screen window takes the exact copy, and the worker makes the
-  // snapshot from it, away from the window's start; without room for the
-  // copy the snapshot is taken here as a preview takes it.
-  if ((create->style & WS_CHILD) || CaptureScreenCopy(&driftWorker.copy) != 0)
+  // A full-screen window takes the exact copy, which the worker shades and
+  // shows; without room for the copy the snapshot is taken here as a
+  // preview takes it.
+  const auto captureCopy = driftPieces->captureCopy ? driftPieces->captureCopy : CaptureScreenCopy;
+  if ((create->style & WS_CHILD) || captureCopy(&driftWorker.copy) != 0)
     CaptureScreen(&driftWorker.snapshot);
 }
 
@@ -238,44 +219,62 @@ void StopDriftWorker(DriftWorker* record) {
   *record = DriftWorker{};
 }
 
-void TakeSnapshot(DriftWorker* record, FrameBuffer* frame, FrameBuffer* copy) {
-  *frame = record->snapshot;
-  *copy = record->copy;
+void TakeSnapshot(DriftWorker* record, EffectParts* parts) {
+  parts->frame = record->snapshot;
+  parts->copy = record->copy;
   record->snapshot = FrameBuffer{};
   record->copy = FrameBuffer{};
 }
 
-int32_t PrepareEffect(FrameBuffer* frame, Pixel555** saveBuffer, ShadeMap* map, const char* path,
-                      const ShadeTable** table) {
-  *saveBuffer = nullptr;
-  *map = ShadeMap{};
+namespace {
+
+// A save buffer for the patch of a picture of frame's size, or null.
+void* TakeSaveBuffer(const FrameBuffer* frame, const ShadeMap* map, int32_t elementBytes) {
+  const int32_t count = DriftSaveBufferCount(frame->header.biWidth, -frame->header.biHeight, map, elementBytes);
+  return count > 0 ? AllocBlock(count * elementBytes) : nullptr;
+}
+
+}  // namespace
+
+int32_t PrepareEffect(EffectParts* parts, const char* path) {
+  parts->copySave = nullptr;
+  parts->saveBuffer = nullptr;
+  parts->map = ShadeMap{};
   uint8_t palette[256 * 4];
-  if (frame->bitmap == nullptr || path == nullptr || driftPieces->loadMap(map, palette, path) != 0) {
-    ReleaseShadeMap(map);
-    DestroyFrameBuffer(frame);
+  const bool pictured = parts->copy.bitmap != nullptr || parts->frame.bitmap != nullptr;
+  if (!pictured || path == nullptr || driftPieces->loadMap(&parts->map, palette, path) != 0) {
+    ReleaseEffect(parts);
     return -1;
   }
-  GrayPalette(map, palette);
-  // Sized from the snapshot itself, the one answer to how large the screen is.
-  const PixelSurface surface = FrameSurface(frame);
-  const int32_t count = DriftSaveBufferCount(&surface, map);
-  *saveBuffer = count > 0 ? static_cast<Pixel555*>(AllocBlock(count * static_cast<int32_t>(sizeof(Pixel555))))
-                          : nullptr;
-  if (*saveBuffer == nullptr) {
-    DestroyFrameBuffer(frame);
-    ReleaseShadeMap(map);
-    return -1;
+  GrayPalette(&parts->map, palette);
+  if (parts->copy.bitmap != nullptr) {
+    parts->copySave = static_cast<uint32_t*>(TakeSaveBuffer(&parts->copy, &parts->map, sizeof(uint32_t)));
+    // No room for the copy's patch: the snapshot, made from the copy as the
+    // screen was, is shown everywhere instead.
+    if (parts->copySave == nullptr) {
+      SnapshotFromCopy(&parts->frame, &parts->copy);
+      DestroyFrameBuffer(&parts->copy);
+    }
   }
-  *table = BuildShadeTable();
+  if (parts->copy.bitmap == nullptr) {
+    if (parts->frame.bitmap != nullptr)
+      parts->saveBuffer = static_cast<Pixel555*>(TakeSaveBuffer(&parts->frame, &parts->map, sizeof(Pixel555)));
+    if (parts->saveBuffer == nullptr) {
+      ReleaseEffect(parts);
+      return -1;
+    }
+  }
   ChooseShadeLoop();
   return 0;
 }
 
-void ReleaseEffect(FrameBuffer* frame, Pixel555** saveBuffer, ShadeMap* map) {
-  FreeBlock(*saveBuffer);
-  *saveBuffer = nullptr;
-  DestroyFrameBuffer(frame);
-  ReleaseShadeMap(map);
+void ReleaseEffect(EffectParts* parts) {
+  FreeBlock(parts->copySave);
+  FreeBlock(parts->saveBuffer);
+  DestroyFrameBuffer(&parts->copy);
+  DestroyFrameBuffer(&parts->frame);
+  ReleaseShadeMap(&parts->map);
+  *parts = EffectParts{};
 }
 
 int32_t RunDrift(DriftWorker* record) {
@@ -283,7 +282,7 @@ int32_t RunDrift(DriftWorker* record) {
   DriftRun run = {};
   run.record = record;
   run.window = record->window;
-  TakeSnapshot(record, &run.frame, &run.copy);
+  TakeSnapshot(record, &run.parts);
   run.dc = GetDC(run.window);
   int32_t result = -1;
   uint32_t faultCode = 0;
@@ -292,8 +291,6 @@ int32_t RunDrift(DriftWorker* record) {
   else if (guard(AnimateDrift, &run, &result, &faultCode) != 0)
     result = -1;  // a handled fault: what the run holds is given back below
   ReleaseDC(run.window, run.dc);
-  ReleaseEffect(&run.frame, &run.saveBuffer, &run.map);
-  FreeBlock(run.copySave);
-  DestroyFrameBuffer(&run.copy);
+  ReleaseEffect(&run.parts);
   return result;
 }

@@ -17,12 +17,11 @@ struct DriftWorker {
   // The screen as it was before the saver window showed, taken on the main
   // thread at window creation: on a composited desktop an unpainted window is
   // black, so a capture taken once it shows would be of the saver itself.
-  // For a full-screen window that is the exact copy (32 bits a pixel), from
-  // which everything but the shaded patch is shown, so the desktop keeps
-  // every bit the 5-5-5 snapshot drops; the worker makes the snapshot from
-  // it. A preview, or a window without room for the copy, takes the snapshot
-  // itself. The record owns both until the worker takes them (TakeSnapshot);
-  // what no worker took is destroyed by StopDriftWorker.
+  // For a full-screen window that is the exact copy (32 bits a pixel), which
+  // is shaded and shown, so the desktop keeps every bit the 5-5-5 snapshot
+  // drops. A preview, or a window without room for the copy, takes the
+  // snapshot itself. The record owns both until the worker takes them
+  // (TakeSnapshot); what no worker took is destroyed by StopDriftWorker.
   FrameBuffer snapshot;
   FrameBuffer copy;
 };
@@ -53,6 +52,9 @@ struct DriftPieces {
   // Draws rect of frame at its own place on dc (PresentRect), and sees that it
   // reaches the screen.
   void (*present)(const FrameBuffer* frame, HDC dc, Rect rect);
+  // CaptureScreenCopy's contract; a full-screen window without the copy runs
+  // on the 5-5-5 snapshot. Null: the saver's own.
+  int32_t (*captureCopy)(FrameBuffer* copy);
 };
 void SetDriftPieces(const DriftPieces* pieces);
 
@@ -60,15 +62,28 @@ void SetDriftPieces(const DriftPieces* pieces);
 HANDLE StartDriftWorker(DriftWorker* record, HWND window);
 // Sets the stop bit, waits for the worker to end and empties the record.
 void StopDriftWorker(DriftWorker* record);
-// The one handover of the snapshot and the copy: from the record to frame
-// and copy, which own them from then on; the record's are left empty.
-void TakeSnapshot(DriftWorker* record, FrameBuffer* frame, FrameBuffer* copy);
-// frame holds the snapshot taken over; loads the map, takes the save buffer
-// for the snapshot's size, builds the shading table (*table) and chooses the
-// shading loop. 0, or -1 with nothing held (the snapshot destroyed too).
-int32_t PrepareEffect(FrameBuffer* frame, Pixel555** saveBuffer, ShadeMap* map, const char* path,
-                      const ShadeTable** table);
-void ReleaseEffect(FrameBuffer* frame, Pixel555** saveBuffer, ShadeMap* map);
+// What a running effect holds. The full-screen saver shades and shows its
+// exact copy and needs no 5-5-5 snapshot; a preview, or a run without room
+// for the copy or its save buffer, shades and shows the snapshot.
+struct EffectParts {
+  FrameBuffer copy;       // empty: the snapshot is shown everywhere
+  uint32_t* copySave;     // the copy's patch while the shaded one is in it
+  FrameBuffer frame;      // the 5-5-5 snapshot; empty while the copy is shown
+  Pixel555* saveBuffer;   // the snapshot's patch
+  ShadeMap map;
+};
+
+// The one handover of the snapshot and the copy: from the record to parts,
+// which own them from then on; the record's are left empty.
+void TakeSnapshot(DriftWorker* record, EffectParts* parts);
+// parts holds what was taken over (the copy, or the snapshot); loads the map,
+// takes the save buffer for the picture that will be shown (falling back
+// from the copy to a snapshot made from it when the copy's buffer cannot be
+// had), builds that picture's shading table and chooses the shading loop.
+// 0, or -1 with nothing held.
+int32_t PrepareEffect(EffectParts* parts, const char* path);
+// Gives back everything parts holds, whatever the phase; parts reads empty.
+void ReleaseEffect(EffectParts* parts);
 // The worker's body: 0 after a stop, -1 when the effect cannot be prepared or
 // a fault was handled.
 int32_t RunDrift(DriftWorker* record);

@@ -169,28 +169,6 @@ int32_t SnapshotFromCopy(FrameBuffer* frame, const FrameBuffer* copy) {
   return -1;
 }
 
-ChannelExpansion SystemChannelExpansion() {
-  ChannelExpansion expansion = ReplicatedExpansion();
-  // Every 5-bit value in all three channels at once, drawn by GDI into
-  // 32 bits: how it shows a 5-5-5 pixel on a true-colour display.
-  FrameBuffer values = {};
-  FrameBuffer shown = {};
-  if (CreateFrameBuffer(&values, 32, 1) == 0 && CreateSection(&shown, 32, 1, 32) == 0) {
-    for (uint32_t v = 0; v < 32; ++v) values.pixels[v] = static_cast<Pixel555>(v << 10 | v << 5 | v);
-    if (ConvertInto(&shown, &values)) {
-      const CopySurface seen = CopyFrameSurface(&shown);
-      for (uint32_t v = 0; v < 32; ++v) {
-        expansion.red[v] = static_cast<uint8_t>(seen.pixels[v] >> 16);
-        expansion.green[v] = static_cast<uint8_t>(seen.pixels[v] >> 8);
-        expansion.blue[v] = static_cast<uint8_t>(seen.pixels[v]);
-      }
-    }
-  }
-  DestroyFrameBuffer(&shown);
-  DestroyFrameBuffer(&values);
-  return expansion;
-}
-
 PixelSurface FrameSurface(const FrameBuffer* frame) {
   const int32_t width = frame->header.biWidth;
   return PixelSurface{width, -frame->header.biHeight, SurfaceStride(width), frame->pixels};

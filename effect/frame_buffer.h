@@ -31,15 +31,13 @@ int32_t CaptureScreen(FrameBuffer* frame);
 // back bit for bit. 0, or -1 with nothing held.
 int32_t CaptureScreenCopy(FrameBuffer* copy);
 // Makes frame the 5-5-5 snapshot of what copy holds, as CaptureScreen would
-// have taken it then (GDI converts). 0, or -1 with nothing held.
+// have taken it then (GDI converts), for a run that cannot shade the copy
+// itself. 0, or -1 with nothing held.
 int32_t SnapshotFromCopy(FrameBuffer* frame, const FrameBuffer* copy);
 // The frame as a surface for the shading code (rows padded to 4 bytes).
 PixelSurface FrameSurface(const FrameBuffer* frame);
 // A 32-bit copy as a surface.
 CopySurface CopyFrameSurface(const FrameBuffer* copy);
-// How the system shows a 5-5-5 pixel at 8 bits a channel, asked of GDI;
-// (v << 3) | (v >> 2) where it cannot be asked.
-ChannelExpansion SystemChannelExpansion();
 // Copy rect (inside the frame) to / from buffer, rows packed.
 void SaveRect(const FrameBuffer* frame, Rect rect, Pixel555* buffer);
 void RestoreRect(FrameBuffer* frame, Rect rect, const Pixel555* buffer);

@@ -15,14 +15,22 @@ void ShadeRectTable(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t
 void ShadeRectSse2(PixelSurface* frame, Rect clip, const ShadeMap* map, int32_t mapX, int32_t mapY,
                    const ShadeTable* table);
 
+// The 8-bit rule on a 32-bit surface: the table, and SSE2 four pixels at a
+// time with exactly the table's result, under the same conditions as
+// ShadeRectSse2.
+void ShadeCopyRectTable(CopySurface* surface, Rect clip, const ShadeMap* map, int32_t mapX, int32_t mapY,
+                        const ChannelShadeTable* table);
+void ShadeCopyRectSse2(CopySurface* surface, Rect clip, const ShadeMap* map, int32_t mapX, int32_t mapY,
+                       const ChannelShadeTable* table);
+
 // True when the processor reports SSE2. Compiled without SSE2 itself, so it is
 // safe to call on a 486 or a Pentium.
 bool CpuHasSse2();
 
-// Lets ShadeRect take the vector loop (or not). Only ChooseShadeLoop (the
+// Lets ShadeRect and ShadeCopyRect take the vector loops (or not). Only ChooseShadeLoop (the
 // Win32 layer, which can ask the system too) and tests that pit the loops
 // against each other call it; until then ShadeRect runs the table loop.
 void UseSse2Shading(bool chosen);
 
-// True when ShadeRect runs the SSE2 loop in this process.
+// True when ShadeRect and ShadeCopyRect run the SSE2 loops in this process.
 bool ShadeRectUsesSse2();

@@ -67,23 +67,3 @@ void SaveCopyRect(const CopySurface* surface, Rect rect, uint32_t* buffer) {
 void RestoreCopyRect(CopySurface* surface, Rect rect, const uint32_t* buffer) {
   RestoreRows(surface->pixels, surface->width, rect, buffer);
 }
-
-ChannelExpansion ReplicatedExpansion() {
-  ChannelExpansion expansion;
-  for (uint8_t v = 0; v < 32; ++v)
-    expansion.red[v] = expansion.green[v] = expansion.blue[v] = static_cast<uint8_t>(v << 3 | v >> 2);
-  return expansion;
-}
-
-void ExpandRect(const PixelSurface* from, Rect rect, CopySurface* to, const ChannelExpansion* expansion) {
-  size_t inFirst, outFirst, cols;
-  if (!RectStart(from->stride, rect, &inFirst, &cols) || !RectStart(to->width, rect, &outFirst, &cols)) return;
-  const Pixel555* in = from->pixels + inFirst;
-  uint32_t* out = to->pixels + outFirst;
-  for (int32_t y = rect.top; y < rect.bottom; ++y, in += from->stride, out += to->width)
-    for (size_t x = 0; x < cols; ++x) {
-      const uint32_t p = in[x];
-      out[x] = static_cast<uint32_t>(expansion->red[p >> 10 & 31]) << 16 |
-               static_cast<uint32_t>(expansion->green[p >> 5 & 31]) << 8 | expansion->blue[p & 31];
-    }
-}

@@ -30,8 +30,9 @@ void SaveSurfaceRect(const PixelSurface* surface, Rect rect, Pixel555* buffer);
 void RestoreSurfaceRect(PixelSurface* surface, Rect rect, const Pixel555* buffer);
 
 // A top-down surface of 32-bit pixels, 0x00RRGGBB: the screen exactly as it
-// was, which a 16-, 24- or 32-bit display takes back bit for bit. Its rows
-// need no padding, so row y starts at element y * width.
+// was, which a 16-, 24- or 32-bit display takes back bit for bit, and the
+// picture the full-screen lens is shaded in. Its rows need no padding, so row
+// y starts at element y * width.
 struct CopySurface {
   int32_t width;
   int32_t height;
@@ -44,18 +45,3 @@ int32_t CopySurfaceByteCount(int32_t width, int32_t height);
 
 void SaveCopyRect(const CopySurface* surface, Rect rect, uint32_t* buffer);
 void RestoreCopyRect(CopySurface* surface, Rect rect, const uint32_t* buffer);
-
-// The 8-bit value the system shows for each 5-bit channel value.
-struct ChannelExpansion {
-  uint8_t red[32];
-  uint8_t green[32];
-  uint8_t blue[32];
-};
-
-// (v << 3) | (v >> 2) for every channel: how displays widen 5 bits, and what
-// is taken when the system cannot be asked.
-ChannelExpansion ReplicatedExpansion();
-
-// Writes rect of from (a 5-5-5 surface) into the same rect of to, each
-// channel widened by expansion. Both surfaces hold rect.
-void ExpandRect(const PixelSurface* from, Rect rect, CopySurface* to, const ChannelExpansion* expansion);

@@ -6,22 +6,28 @@
 #     exactly but for the patch, beside a bare Wine process start; the looks
 #     at the screen that showed anything else (black, posterised, half drawn)
 #     and the longest time they lasted
-#   - peak memory, and what the exact copy of the screen adds
+#   - peak memory, and what the exact copy of the screen costs
+#   - the lens over a smooth sky desktop with the default map, as a user sees
+#     it: gray-128 pixels that differ from the desktop, the distinct red
+#     levels where the map lightens, the error against the rule unrounded
 #   - frames per second (screen changes seen, against the 50 ms cadence)
 #   - CPU seconds per wall second over 10 s: the saver + wineserver + the X
 #     server, and the peer (xscreensaver's spotlight) + the X server
 #   - peak memory of the saver beside a bare Wine process
-#   - where a frame's time goes (present, flush, and save + shade + restore)
+#   - where a frame's time goes (present, flush, and save + shade + restore),
+#     beside another build's own measure.exe in the same run with --against
 #   - the start (to the window, and to the exact desktop on screen) and the
 #     close on a move of 10 px, a key and a click (to the desktop back
 #     exactly, and to the process's end), min/median/max of --rounds rounds,
 #     beside a bare full-screen window (tools/bare_window.cpp) measured the
 #     same way in the same run
 # Usage: scripts/measure.sh [--no-peer] [--seconds N] [--screen WxHxDEPTH] [--start-only]
-#                           [--saver FOLDER] [--rounds N]
+#                           [--saver FOLDER] [--against BUILD] [--rounds N]
 #   --start-only   only the start and the memory
 #   --rounds       rounds of each start and close beside the bare window (5)
 #   --saver        measure the glmire.scr and glmire.bmp in FOLDER (another build)
+#   --against      a Windows build tree of another commit (its tools/measure.exe):
+#                  the frame cost is taken of both, in turns, on the same display
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -31,7 +37,9 @@ screen=1024x768x24
 start_only=0
 saver_dir=""
 rounds=5
-usage="usage: scripts/measure.sh [--no-peer] [--seconds N] [--screen WxHxDEPTH] [--start-only] [--saver FOLDER] [--rounds N]"
+against=""
+usage="usage: scripts/measure.sh [--no-peer] [--seconds N] [--screen WxHxDEPTH] [--start-only] [--saver FOLDER]"
+usage+=" [--against BUILD] [--rounds N]"
 while [ $# -gt 0 ]; do
   case $1 in
     --no-peer) peer=0; shift ;;
@@ -40,6 +48,7 @@ while [ $# -gt 0 ]; do
     --start-only) start_only=1; peer=0; shift ;;
     --saver) saver_dir=$(readlink -f "$2"); shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
+    --against) against=$(readlink -f "$2"); shift 2 ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
 done
@@ -57,7 +66,7 @@ source scripts/wine-env.sh
 glmire_pick_build
 echo "Measuring $GLMIRE_PICK_REASON"
 cmake --preset "$GLMIRE_PRESET" >/dev/null
-cmake --build --preset "$GLMIRE_PRESET" --target glmire shade_maps measure bare_window >/dev/null
+cmake --build --preset "$GLMIRE_PRESET" --target glmire shade_maps measure winprobe bare_window >/dev/null
 build=$root/build/$GLMIRE_PRESET
 
 export GLMIRE_WINE_ROOT=$root/build/measure/$GLMIRE_WINE_ARCH/wine GLMIRE_SCREEN=$screen
@@ -70,7 +79,12 @@ winpath() { local p; p=$(readlink -f "$1"); echo "Z:${p//\//\\}"; }
 # Through a file: a saver the probe starts inherits its output and would keep
 # a pipe open for as long as it runs.
 measure() {
-  wine "$build/tools/measure.exe" "$@" </dev/null >"$work/measure.out" 2>/dev/null || true
+  measure_with "$build/tools/measure.exe" "$@"
+}
+measure_with() {  # measure_with <measure.exe> <arguments...>
+  local exe=$1
+  shift
+  wine "$exe" "$@" </dev/null >"$work/measure.out" 2>/dev/null || true
   tr -d '\r' <"$work/measure.out"
 }
 value() { sed -n "s/^$1 //p" <<<"$2"; }
@@ -121,9 +135,11 @@ map=${saver_dir:-$build/bin}/glmire.bmp
 read -r mapw maph < <(/usr/bin/identify -format '%w %h\n' "$map")
 mib() { awk -v b="$1" 'BEGIN { printf "%d B (%.1f MiB)", b, b / 1048576 }'; }
 echo "Glowmire ($GLMIRE_PRESET, $GLMIRE_WINE_ARCH prefix) on Xvfb $screen, $(wine --version), map ${mapw}x${maph}: $scr"
-echo "Buffers: snapshot ${sw}x${sh}x2 = $(mib $((sw * sh * 2))), map $((mapw * maph)) B, save buffer $((mapw * maph * 2)) B"
-echo "The exact copy adds ${sw}x${sh}x4 + its save buffer $((mapw * maph * 4)) B = $(mib $((sw * sh * 4 + mapw * maph * 4)));" \
-  "on three 4K monitors (11520x2160) $(mib $((11520 * 2160 * 4 + mapw * maph * 4)))"
+echo "Buffers full screen: the exact copy ${sw}x${sh}x4 + its save buffer $((mapw * maph * 4)) B + map $((mapw * maph)) B" \
+  "= $(mib $((sw * sh * 4 + mapw * maph * 5))); on three 4K monitors (11520x2160)" \
+  "$(mib $((11520 * 2160 * 4 + mapw * maph * 5)))"
+echo "Without room for the copy's save buffer (and in the preview): the 5-5-5 snapshot ${sw}x${sh}x2 = $(mib $((sw * sh * 2)))," \
+  "its save buffer $((mapw * maph * 2)) B"
 
 bare=$(measure bare "$(winpath "$build/tools/measure.exe") idle 0" 7)
 echo "Bare Wine process start and end: $(value bare-start-ms "$bare") ms"
@@ -203,6 +219,30 @@ for input in move key click; do
     "$(ratio "$(cut -d/ -f2 <<<"$saver_desktop")" "$(cut -d/ -f2 <<<"$bare_desktop")")" \
     "$(ratio "$(cut -d/ -f2 <<<"$saver_end")" "$(cut -d/ -f2 <<<"$bare_end")")"
 done
+# The lens as a user sees it, over a smooth sky: any seam at the map's gray-128
+# border or band inside shows on it.
+source tests/e2e/conversion.sh
+conversion=()
+if [ "$depth" != 24 ]; then
+  glmire_learn_conversion "$build/tools/winprobe.exe" "$work/conversion" "$work/conversion.json" >/dev/null &&
+    conversion=(--conversion "$work/conversion.json")
+fi
+/usr/bin/python3 tests/e2e/frame_check.py desktop "$work/sky.png" "$sw" "$sh" sky
+feh --fullscreen --hide-pointer --no-menus "$work/sky.png" >/dev/null 2>&1 &
+glmire_track $!
+sleep 1
+xdotool mousemove $((sw - 4)) $((sh - 8))
+xwd -root -silent >"$work/sky.xwd"
+wine "$scr" /s </dev/null >/dev/null 2>&1 &
+glmire_track $!
+sleep 3
+for n in 1 2 3 4 5 6; do xwd -root -silent >"$work/lens-$n.xwd"; sleep 0.4; done
+echo "The lens over a sky desktop, six looks:"
+/usr/bin/python3 tests/e2e/frame_check.py lens "$work/sky.xwd" "$map" "${conversion[@]}" "$work"/lens-*.xwd |
+  sed -e 's|^.*/lens-|  look |' -e 's|\.xwd:||'
+close_saver
+rm -f "$work"/*.xwd
+xdotool search --class feh 2>/dev/null | tail -n 1 | xargs -r xdotool windowkill 2>/dev/null || true
 
 wine "$scr" /s </dev/null >/dev/null 2>&1 &
 glmire_track $!
@@ -227,6 +267,19 @@ close_saver
 
 echo "Where a frame's time goes (the saver's steps on a full-screen window, no sleep):"
 measure frame-cost "$(winpath "$map")" 1000 | sed 's/^/  /'
+if [ -n "$against" ]; then
+  # The frame: save + shade + restore + present, per frame, three turns each.
+  frame_us() {
+    awk '/^save, shade, restore/ { s = $(NF - 1) } /^present/ { p = $2 } END { printf "%.1f", s + p }' <<<"$1"
+  }
+  ours=() theirs=()
+  for turn in 1 2 3; do
+    ours+=("$(frame_us "$(measure frame-cost "$(winpath "$map")" 1000)")")
+    theirs+=("$(frame_us "$(measure_with "$against/tools/measure.exe" frame-cost "$(winpath "$map")" 1000)")")
+  done
+  echo "Frame cost (save + shade + restore + present, us/frame, three turns each):" \
+    "this build ${ours[*]}; $against ${theirs[*]}"
+fi
 
 if [ "$peer" = 1 ]; then
   "$spotlight" -window -geometry 1024x768+0+0 >/dev/null 2>&1 &

@@ -69,47 +69,125 @@ uint32_t NextRandom(uint32_t* state) {
   return *state;
 }
 
-// Clip widths 0 to 40 cover the 16- and 8-pixel steps and every tail; the
-// surfaces, strides, clips and map offsets around them are random. Grays lean
-// to the edges of the two rules (0, 127, 128, 255).
+// A random patch around a clip of width round % 41: widths 0 to 40 cover the
+// 16- and 8-pixel steps and every tail; the surface (rows of stride elements,
+// odd and even padding), the clip and the map offsets around it are random.
+// Grays lean to the edges of the rules (0, 127, 128, 255).
+struct RandomShape {
+  int32_t width, height, stride;
+  Rect clip;
+  int32_t mapX, mapY;
+  std::vector<uint8_t> grays;
+  ShadeMap map;
+};
+
+// false when the shape holds nothing.
+bool MakeRandomShape(int round, uint32_t* seed, RandomShape* shape) {
+  const int32_t cols = round % 41;
+  const int32_t left = NextRandom(seed) % 5;
+  shape->width = left + cols + NextRandom(seed) % 4;
+  shape->stride = shape->width + NextRandom(seed) % 3;
+  const int32_t rows = NextRandom(seed) % 6;
+  const int32_t top = NextRandom(seed) % 3;
+  shape->height = top + rows + NextRandom(seed) % 2;
+  shape->mapX = NextRandom(seed) % 19;
+  shape->mapY = NextRandom(seed) % 3;
+  const int32_t mapWidth = shape->mapX + cols + NextRandom(seed) % 2;  // often no byte to spare
+  const int32_t mapHeight = shape->mapY + rows;
+  if (shape->width == 0 || shape->height == 0 || mapWidth == 0 || mapHeight == 0) return false;
+  shape->clip = Rect{left, top, left + cols, top + rows};
+  shape->grays.assign(static_cast<size_t>(mapWidth) * mapHeight, 0);
+  static const uint8_t kEdges[] = {0, 1, 126, 127, 128, 129, 254, 255};
+  for (uint8_t& g : shape->grays) {
+    const uint32_t r = NextRandom(seed);
+    g = static_cast<uint8_t>(r & 256 ? kEdges[r % 8] : r >> 24);
+  }
+  shape->map = ShadeMap{mapWidth, mapHeight, shape->grays.data()};
+  return true;
+}
+
+bool Inside(Rect r, int32_t x, int32_t y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
+
 TEST(ShadeKernels, Sse2EqualsTableOnRandomPatches) {
   SKIP_WITHOUT_SSE2();
   uint32_t seed = 0x9E3779B9u;
+  RandomShape k;
   for (int round = 0; round < 4000; ++round) {
-    const int32_t cols = round % 41;
-    const int32_t left = NextRandom(&seed) % 5;
-    const int32_t width = left + cols + NextRandom(&seed) % 4;
-    const int32_t stride = width + NextRandom(&seed) % 3;  // odd and even padding
-    const int32_t rows = NextRandom(&seed) % 6;
-    const int32_t top = NextRandom(&seed) % 3;
-    const int32_t height = top + rows + NextRandom(&seed) % 2;
-    const int32_t mapX = NextRandom(&seed) % 19, mapY = NextRandom(&seed) % 3;
-    const int32_t mapWidth = mapX + cols + NextRandom(&seed) % 2;  // often no byte to spare
-    const int32_t mapHeight = mapY + rows;
-    if (height == 0 || mapWidth == 0 || mapHeight == 0) continue;
-
-    Patch patch{std::vector<Pixel555>(static_cast<size_t>(stride) * height),
-                std::vector<uint8_t>(static_cast<size_t>(mapWidth) * mapHeight), {}, {}};
+    if (!MakeRandomShape(round, &seed, &k)) continue;
+    Patch patch{std::vector<Pixel555>(static_cast<size_t>(k.stride) * k.height), k.grays, {}, {}};
     for (Pixel555& p : patch.pixels) p = static_cast<Pixel555>(NextRandom(&seed));
-    static const uint8_t kEdges[] = {0, 1, 126, 127, 128, 129, 254, 255};
-    for (uint8_t& g : patch.grays) {
-      const uint32_t r = NextRandom(&seed);
-      g = static_cast<uint8_t>(r & 256 ? kEdges[r % 8] : r >> 24);
-    }
-    patch.surface = {width, height, stride, patch.pixels.data()};
-    patch.map = {mapWidth, mapHeight, patch.grays.data()};
+    patch.surface = {k.width, k.height, k.stride, patch.pixels.data()};
+    patch.map = {k.map.width, k.map.height, patch.grays.data()};
 
-    const Rect clip{left, top, left + cols, top + rows};
-    const std::vector<Pixel555> table = ShadedBy(ShadeRectTable, patch, clip, mapX, mapY);
-    const std::vector<Pixel555> sse2 = ShadedBy(ShadeRectSse2, patch, clip, mapX, mapY);
+    const std::vector<Pixel555> table = ShadedBy(ShadeRectTable, patch, k.clip, k.mapX, k.mapY);
+    const std::vector<Pixel555> sse2 = ShadedBy(ShadeRectSse2, patch, k.clip, k.mapX, k.mapY);
     for (size_t at = 0; at < table.size(); ++at) {
-      const int32_t x = static_cast<int32_t>(at % stride), y = static_cast<int32_t>(at / stride);
-      const bool inside = x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom;
+      const int32_t x = static_cast<int32_t>(at % k.stride), y = static_cast<int32_t>(at / k.stride);
       ASSERT_EQ(sse2[at], table[at]) << "round " << round << " pixel " << x << "," << y;
-      if (inside)
+      if (Inside(k.clip, x, y))
         ASSERT_EQ(sse2[at] & 0x8000, 0) << "round " << round;
       else
         ASSERT_EQ(sse2[at], patch.pixels[at]) << "round " << round << " pixel " << x << "," << y;
+    }
+  }
+}
+
+using CopyKernel = void (*)(CopySurface*, Rect, const ShadeMap*, int32_t, int32_t, const ChannelShadeTable*);
+
+std::vector<uint32_t> CopyShadedBy(CopyKernel kernel, std::vector<uint32_t> pixels, int32_t width, int32_t height,
+                                   const ShadeMap& map, Rect clip, int32_t mapX, int32_t mapY) {
+  CopySurface surface{width, height, pixels.data()};
+  kernel(&surface, clip, &map, mapX, mapY, BuildChannelShadeTable());
+  return pixels;
+}
+
+// Row r holds channel value r in red, green and blue in turn (the other two
+// and the reserved byte vary), column x sits under gray x: every (channel
+// value, gray) pair in every channel.
+TEST(ShadeKernels, CopySse2EqualsTableForEveryChannelValueUnderEveryGray) {
+  SKIP_WITHOUT_SSE2();
+  constexpr int32_t kWidth = 256, kRows = 3 * 256;
+  std::vector<uint32_t> pixels(kWidth * kRows);
+  std::vector<uint8_t> grays(kWidth * kRows);
+  for (int32_t r = 0; r < kRows; ++r)
+    for (int32_t x = 0; x < kWidth; ++x) {
+      const unsigned shift = 8 * (r / 256);
+      const uint32_t around = (static_cast<uint32_t>(x) * 2654435761u + r) & ~(0xFFu << shift);
+      pixels[r * kWidth + x] = around | static_cast<uint32_t>(r % 256) << shift;
+      grays[r * kWidth + x] = static_cast<uint8_t>(x);
+    }
+  const ShadeMap map{kWidth, kRows, grays.data()};
+  const Rect all{0, 0, kWidth, kRows};
+  const std::vector<uint32_t> table = CopyShadedBy(ShadeCopyRectTable, pixels, kWidth, kRows, map, all, 0, 0);
+  const std::vector<uint32_t> sse2 = CopyShadedBy(ShadeCopyRectSse2, pixels, kWidth, kRows, map, all, 0, 0);
+  const ChannelShadeTable* t = BuildChannelShadeTable();
+  for (int32_t r = 0; r < kRows; ++r)
+    for (int32_t x = 0; x < kWidth; ++x) {
+      const size_t at = static_cast<size_t>(r) * kWidth + x;
+      const unsigned shift = 8 * (r / 256);
+      ASSERT_EQ(sse2[at], table[at]) << "channel value " << r % 256 << " at bit " << shift << " under gray " << x;
+      ASSERT_EQ((table[at] >> shift) & 255, t->entries[x * 256 + r % 256]);
+      ASSERT_EQ(table[at] >> 24, pixels[at] >> 24) << "the reserved byte changed";
+    }
+}
+
+// The copy's rows have no padding: its surface is stride pixels wide.
+TEST(ShadeKernels, CopySse2EqualsTableOnRandomPatches) {
+  SKIP_WITHOUT_SSE2();
+  uint32_t seed = 0x2545F491u;
+  RandomShape k;
+  for (int round = 0; round < 4000; ++round) {
+    if (!MakeRandomShape(round, &seed, &k)) continue;
+    std::vector<uint32_t> pixels(static_cast<size_t>(k.stride) * k.height);
+    for (uint32_t& p : pixels) p = NextRandom(&seed);
+    const std::vector<uint32_t> table =
+        CopyShadedBy(ShadeCopyRectTable, pixels, k.stride, k.height, k.map, k.clip, k.mapX, k.mapY);
+    const std::vector<uint32_t> sse2 =
+        CopyShadedBy(ShadeCopyRectSse2, pixels, k.stride, k.height, k.map, k.clip, k.mapX, k.mapY);
+    for (size_t at = 0; at < table.size(); ++at) {
+      const int32_t x = static_cast<int32_t>(at % k.stride), y = static_cast<int32_t>(at / k.stride);
+      ASSERT_EQ(sse2[at], table[at]) << "round " << round << " pixel " << x << "," << y;
+      ASSERT_TRUE(Inside(k.clip, x, y) || sse2[at] == pixels[at]) << "round " << round << " pixel " << x << "," << y;
     }
   }
 }

@@ -33,6 +33,33 @@ TEST(ShadeTable, EveryEntryFollowsTheRule) {
     }
 }
 
+int ChannelEntry(const ChannelShadeTable* t, int c, int g) { return t->entries[g * 256 + c]; }
+
+TEST(ChannelShadeTable, TellingEntries) {
+  const ChannelShadeTable* t = BuildChannelShadeTable();
+  struct Case { int c, g, expected; };
+  const Case cases[] = {{255, 0, 0},    {255, 64, 128},  {128, 64, 64},   {255, 127, 253}, {10, 129, 12},
+                        {200, 129, 200}, {128, 192, 192}, {40, 200, 162},  {0, 255, 255},   {128, 255, 255},
+                        {0, 128, 0},    {77, 128, 77},   {255, 128, 255}, {0, 0, 0},       {255, 255, 255}};
+  for (const Case& k : cases) EXPECT_EQ(ChannelEntry(t, k.c, k.g), k.expected) << k.c << "," << k.g;
+}
+
+// Every entry against the rule in doubles; and the two promises a user sees:
+// below 128 a channel only darkens, above only lightens, and 128 keeps it,
+// each side monotone in the gray.
+TEST(ChannelShadeTable, EveryEntryFollowsTheRuleAndDarkensOrLightensOnly) {
+  const ChannelShadeTable* t = BuildChannelShadeTable();
+  for (int c = 0; c < 256; ++c)
+    for (int g = 0; g < 256; ++g) {
+      const int v = ChannelEntry(t, c, g);
+      const double exact = g <= 128 ? c * g / 128.0 : c + (255 - c) * (g - 128) / 127.0;
+      ASSERT_EQ(v, static_cast<int>(exact + 0.5)) << c << "," << g;
+      // Darkening below 128, identity at 128, lightening above.
+      ASSERT_TRUE(g < 128 ? v <= c : g == 128 ? v == c : v >= c) << c << "," << g;
+      ASSERT_TRUE(g == 0 || v >= ChannelEntry(t, c, g - 1)) << c << "," << g;
+    }
+}
+
 struct Surface {
   std::vector<Pixel555> pixels;
   PixelSurface view;
@@ -100,6 +127,34 @@ TEST(ShadeRect, ClipWithMapOffsetsAndPaddedRows) {
       if (x == 2 && y == 2) expected = 0x4210;
       EXPECT_EQ(s.at(x, y), expected) << x << "," << y;
     }
+}
+
+// The 8-bit rule on a 32-bit surface: each channel through the table, the
+// reserved byte kept, nothing outside the clip touched.
+TEST(ShadeCopyRect, ShadesEachChannelKeepsTheReservedByteAndStaysInTheClip) {
+  struct Case { const char* name; uint32_t pixel; uint8_t gray; uint32_t expected; };
+  const Case cases[] = {
+      {"128 keeps every bit", 0xA5123456u, 128, 0xA5123456u},
+      {"0 is black, reserved kept", 0x7FFFFFFFu, 0, 0x7F000000u},
+      {"255 is white, reserved kept", 0x00000000u, 255, 0x00FFFFFFu},
+      {"64 halves", 0x00FF8040u, 64, 0x00804020u},
+      {"192 lightens", 0xFF808080u, 192, 0xFFC0C0C0u},
+      {"channels stay apart", 0x00FF0000u, 64, 0x00800000u},
+  };
+  const ChannelShadeTable* t = BuildChannelShadeTable();
+  for (const Case& k : cases) {
+    std::vector<uint32_t> pixels(7 * 4, k.pixel);
+    CopySurface surface{7, 4, pixels.data()};
+    Map m(9, 9, 0);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) m.bytes[(y + 5) * 9 + x + 4] = k.gray;
+    ShadeCopyRect(&surface, Rect{2, 1, 5, 3}, &m.view, 4, 5, t);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 7; ++x) {
+        const bool inside = x >= 2 && x < 5 && y >= 1 && y < 3;
+        ASSERT_EQ(pixels[y * 7 + x], inside ? k.expected : k.pixel) << k.name << " at " << x << "," << y;
+      }
+  }
 }
 
 }  // namespace

@@ -34,28 +34,6 @@ TEST(Surface, StrideAndSizeCoverPaddedRowsWithoutOverflow) {
     EXPECT_EQ(CopySurfaceByteCount(k.width, k.height), k.bytes) << k.width << "x" << k.height;
 }
 
-TEST(Surface, ExpandRectWidensEachChannelAsTheDisplayDoesAndTouchesOnlyTheRect) {
-  const ChannelExpansion wide = ReplicatedExpansion();
-  struct Case { Pixel555 pixel; uint32_t shown; };
-  const Case cases[] = {{0x0000, 0x000000}, {0x7FFF, 0xFFFFFF}, {0xFFFF, 0xFFFFFF}, {0x4210, 0x848484},
-                        {0x7C00, 0xFF0000}, {0x03E0, 0x00FF00}, {0x001F, 0x0000FF}, {0x0421, 0x080808},
-                        {0x1CE7, 0x393939}};
-  for (const Case& k : cases) {
-    Frame frame;
-    for (Pixel555& p : frame.pixels) p = k.pixel;
-    std::vector<uint32_t> pixels(static_cast<size_t>(Frame::kWidth) * Frame::kHeight, 0xAB000000u);
-    CopySurface copy{Frame::kWidth, Frame::kHeight, pixels.data()};
-    const Rect rect{3, 1, 12, 4};
-    ExpandRect(&frame.view, rect, &copy, &wide);
-    for (int32_t y = 0; y < Frame::kHeight; ++y)
-      for (int32_t x = 0; x < Frame::kWidth; ++x) {
-        const bool inside = x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
-        ASSERT_EQ(pixels[static_cast<size_t>(y) * Frame::kWidth + x], inside ? k.shown : 0xAB000000u)
-            << std::hex << k.pixel << " at " << std::dec << x << "," << y;
-      }
-  }
-}
-
 TEST(Surface, CopyRectsSaveAndRestoreEveryBit) {
   std::vector<uint32_t> pixels(7 * 5);
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint32_t>(i * 2654435761u);

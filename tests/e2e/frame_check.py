@@ -1,25 +1,38 @@
 #!/usr/bin/python3
 """Pictures for the end-to-end tests, and the pixel check of a saver frame.
 
-  frame_check.py desktop OUT.png W H        a busy, asymmetric desktop picture
+  frame_check.py desktop OUT.png W H [sky]  a busy, asymmetric desktop picture (sky: a smooth
+                                            gradient, on which any step or band shows)
   frame_check.py map OUT.bmp (bottom-up|top-down) W H
                                             an 8-bit map written here, not by the saver's tools
-  frame_check.py check DESKTOP SHOT MAP.bmp
+  frame_check.py conversion PROBE.txt RAMP.xwd OUT.json
+                                            how this display's pixels become 8-bit channels in a
+                                            32-bit capture, and back: from winprobe's "channels"
+                                            line and an xwd dump taken while its ramp showed
+  frame_check.py check DESKTOP SHOT MAP.bmp [--conversion OUT.json]
                                             finds the shaded patch in SHOT and checks every
-                                            pixel: inside against the shading rule applied to
-                                            DESKTOP's 5-5-5 values, shown as the display shows
-                                            a 5-bit channel; outside against DESKTOP exactly.
-                                            Prints the patch place; exit 1 on a mismatch.
-                                            DESKTOP and SHOT are PNGs of a 24-bit screen, or
-                                            xwd dumps of a screen of any depth (read as the
-                                            X server holds the pixels).
-  frame_check.py looks DESKTOP MAP.bmp SHOT...
+                                            pixel: inside against the 8-bit shading rule applied
+                                            to DESKTOP's pixels as a 32-bit capture reads them,
+                                            then as the display shows the result; outside
+                                            against DESKTOP exactly. Prints the patch place;
+                                            exit 1 on a mismatch. DESKTOP and SHOT are PNGs of
+                                            a 24-bit screen, or xwd dumps of a screen of any
+                                            depth (read as the X server holds the pixels); a
+                                            display without 8-bit channels needs the conversion.
+  frame_check.py looks DESKTOP MAP.bmp [--conversion OUT.json] SHOT...
                                             each SHOT either the desktop exactly or the desktop
                                             with one patch that passes check; a line a look and
                                             a closing count ("looks=N unchanged=N patch=N
                                             wrong=N"); exit 1 on any wrong look
+  frame_check.py lens DESKTOP MAP.bmp [--conversion OUT.json] SHOT...
+                                            what a user sees of the lens, whatever drew it: the
+                                            gray-128 pixels that differ from the desktop and by
+                                            how much, the distinct red levels where the map is
+                                            above 128 (and what the 8-bit rule gives there), and
+                                            the error against the rule computed without rounding
   frame_check.py dark SHOT.png X Y W H      share of black pixels in the rectangle
 """
+import json
 import struct
 import sys
 
@@ -27,8 +40,17 @@ import numpy as np
 from PIL import Image
 
 
-def desktop(out, w, h):
+def desktop(out, w, h, kind="busy"):
     y, x = np.mgrid[0:h, 0:w]
+    if kind == "sky":
+        # Deep blue at the top to a pale haze at the horizon, a little warmer
+        # to the right: every channel moves by less than one level a pixel.
+        r = 40 + 150 * y / max(h - 1, 1) + 25 * x / max(w - 1, 1)
+        g = 90 + 120 * y / max(h - 1, 1) + 10 * x / max(w - 1, 1)
+        b = 190 + 55 * y / max(h - 1, 1)
+        sky = np.dstack([r, g, b]).round().astype(np.uint8)
+        Image.fromarray(sky, "RGB").save(out)
+        return
     r = (x * 255 // max(w - 1, 1)).astype(np.uint8)
     g = (y * 255 // max(h - 1, 1)).astype(np.uint8)
     b = ((x ^ y) * 3 & 255).astype(np.uint8)
@@ -66,6 +88,8 @@ def write_map(out, order, w, h):
 
 def gray_map(path):
     img = Image.open(path)
+    if img.mode == "L":  # a palette of grays only, which Pillow reads as the grays themselves
+        return np.array(img, dtype=np.int32)
     assert img.mode == "P", img.mode
     pal = np.array(img.getpalette()[:768], dtype=np.int32).reshape(-1, 3)
     pal = np.vstack([pal, np.full((256 - len(pal), 3), 128)])
@@ -73,15 +97,16 @@ def gray_map(path):
     return gray[np.array(img)]
 
 
-def shade_table():
-    t = np.zeros((32, 256), dtype=np.int32)
-    for c in range(32):
-        for g in range(256):
-            if g <= 128:
-                t[c, g] = int(c * g / 128 + 0.5)
-            else:
-                t[c, g] = int(c + (31 - c) * (g - 128) / 127 + 0.5)
-    return t
+def channel_table():
+    """The 8-bit rule, t[g, c], in doubles: below 128 scaled by g/128, above moved
+    (g - 128)/127 of the way to 255, both rounded to nearest."""
+    return (exact_rule(np.arange(256)[None, :], np.arange(256)[:, None]) + 0.5).astype(np.int32)
+
+
+def exact_rule(c, g):
+    """The rule without rounding, for channel values c under grays g."""
+    c = np.asarray(c, dtype=np.float64)
+    return np.where(g <= 128, c * g / 128.0, c + (255 - c) * (g - 128) / 127.0)
 
 
 def load_rgb(path):
@@ -97,9 +122,15 @@ def read_xwd(path):
     byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
     masks, ncolors = fields[14:17], fields[19]
     start = header_size + 12 * ncolors
-    kind = {16: "u2", 32: "u4"}[bits_per_pixel]
-    rows = np.frombuffer(data, dtype=(">" if byte_order else "<") + kind, count=height * bytes_per_line // (
-        bits_per_pixel // 8), offset=start).reshape(height, -1)[:, :width].astype(np.int64)
+    # A 24-bit depth is dumped with 4 bytes a pixel, though the header may say
+    # 24 bits a pixel (as it does while some Wine windows are up): the row
+    # length tells.
+    size = bytes_per_line // width if bytes_per_line // width in (2, 4) else 0
+    if size == 0 or bits_per_pixel > 8 * size:
+        raise SystemExit(f"{path}: {bits_per_pixel} bits a pixel in rows of {bytes_per_line} bytes")
+    kind = {2: "u2", 4: "u4"}[size]
+    rows = np.frombuffer(data, dtype=(">" if byte_order else "<") + kind, count=height * bytes_per_line // size,
+                         offset=start).reshape(height, -1)[:, :width].astype(np.int64)
     channels, bits = [], []
     for mask in masks:
         shift = (mask & -mask).bit_length() - 1
@@ -114,19 +145,79 @@ def load_screen(path):
     return load_rgb(path), np.array([8, 8, 8], dtype=np.int32)
 
 
-def check(desktop_path, shot_path, map_bmp):
+def conversion(probe_txt, ramp_xwd, out):
+    """widen[ch][v]: the 8-bit value a 32-bit capture reads for the display's
+    value v; narrow[ch][c]: the display's value for 8-bit c drawn to it."""
+    with open(probe_txt) as f:
+        line = next(l for l in f if l.startswith("widened "))
+    seen = np.array([int(v, 16) for v in line.split()[1:]], dtype=np.int64)
+    assert len(seen) == 256, len(seen)
+    raw, bits = read_xwd(ramp_xwd)
+    widen, narrow = [], []
+    for ch, shift in enumerate((16, 8, 0)):
+        shown = raw[0, :256, ch]
+        read = (seen >> shift) & 255
+        table = np.full(1 << int(bits[ch]), -1, dtype=np.int64)
+        for value, back in zip(shown, read):
+            if table[value] not in (-1, back):
+                print(f"channel {ch}: display value {value} read back as {table[value]} and {back}")
+                return 1
+            table[value] = back
+        if (table < 0).any():
+            print(f"channel {ch}: display values {np.nonzero(table < 0)[0].tolist()} never shown by the ramp")
+            return 1
+        widen.append(table.tolist())
+        narrow.append(shown.tolist())
+    with open(out, "w") as f:
+        json.dump({"bits": bits.tolist(), "widen": widen, "narrow": narrow}, f)
+    print(f"bits={bits.tolist()} identity={int(all(w == list(range(256)) for w in widen))}")
+    return 0
+
+
+def load_conversion(path, bits):
+    """(widen, narrow) as arrays indexed [channel, value]; without a file, the
+    8-bit channels of a true-colour display, taken as they are."""
+    if path is None:
+        if (bits != 8).any():
+            raise SystemExit(f"a screen with {bits.tolist()}-bit channels needs --conversion")
+        same = np.tile(np.arange(256), (3, 1))
+        return same, same
+    with open(path) as f:
+        conv = json.load(f)
+    if conv["bits"] != bits.tolist():
+        raise SystemExit(f"the conversion is for {conv['bits']}-bit channels, the screen has {bits.tolist()}")
+    return [np.array(w) for w in conv["widen"]], np.array(conv["narrow"])
+
+
+def per_channel(table, values):
+    """table[ch][values[..., ch]] for each channel."""
+    return np.dstack([table[ch][values[..., ch]] for ch in range(3)])
+
+
+def conversion_option(args):
+    """Takes "--conversion FILE" out of args; the file or None."""
+    if "--conversion" not in args:
+        return None
+    at = args.index("--conversion")
+    path = args[at + 1]
+    del args[at:at + 2]
+    return path
+
+
+def check(desktop_path, shot_path, map_bmp, conv_path):
     d, bits = load_screen(desktop_path)
-    verdict = check_screen(d, bits, shot_path, gray_map(map_bmp))
+    verdict = check_screen(d, bits, shot_path, gray_map(map_bmp), load_conversion(conv_path, bits))
     print(verdict)
     return 0 if verdict.endswith("mismatches=0") else 1
 
 
-def looks(desktop_path, map_bmp, shots):
+def looks(desktop_path, map_bmp, shots, conv_path):
     d, bits = load_screen(desktop_path)
     gray = gray_map(map_bmp)
+    conv = load_conversion(conv_path, bits)
     count = {"unchanged": 0, "patch": 0, "wrong": 0}
     for shot in shots:
-        verdict = check_screen(d, bits, shot, gray)
+        verdict = check_screen(d, bits, shot, gray, conv)
         kind = "unchanged" if verdict == "no patch on screen" else "patch" if verdict.endswith(
             "mismatches=0") else "wrong"
         count[kind] += 1
@@ -135,19 +226,16 @@ def looks(desktop_path, map_bmp, shots):
     return 1 if count["wrong"] else 0
 
 
-def check_screen(d, bits, shot_path, gray):
+def check_screen(d, bits, shot_path, gray, conv):
     """The verdict on one look: "no patch on screen", a placement with its mismatches, or what is wrong."""
     s, shot_bits = load_screen(shot_path)
     if s.shape != d.shape or (bits != shot_bits).any():
         return f"another screen: {s.shape} at {shot_bits} bits, not {d.shape} at {bits}"
     h, w, _ = d.shape
     mh, mw = gray.shape
-    q = d >> (bits - 5)  # the snapshot's 5-5-5 channels
+    widen, narrow = conv
+    captured = per_channel(widen, d)  # the desktop as the saver's 32-bit copy holds it
     unshaded = d  # outside the patch the screen is exactly as it was
-
-    def expand(v):
-        """A 5-bit channel as the display shows it: its bits repeated to the display's width."""
-        return (v << (bits - 5)) | (v >> (10 - bits))
 
     diff = np.any(s != unshaded, axis=2)
     if not diff.any():
@@ -160,7 +248,7 @@ def check_screen(d, bits, shot_path, gray):
     changing = gray != 128
     mys, mxs = np.nonzero(changing)
     mbox = (mxs.min(), mys.min(), mxs.max() + 1, mys.max() + 1)
-    table = shade_table()
+    table = channel_table()
 
     def expected_in(px, py, x0, y0, x1, y1):
         """The expected pixels of the screen rectangle with the map placed at (px, py)."""
@@ -169,7 +257,8 @@ def check_screen(d, bits, shot_path, gray):
         ix1, iy1 = min(px + mw, x1), min(py + mh, y1)
         if ix0 < ix1 and iy0 < iy1:
             g = gray[iy0 - py:iy1 - py, ix0 - px:ix1 - px]
-            exp[iy0 - y0:iy1 - y0, ix0 - x0:ix1 - x0] = expand(table[q[iy0:iy1, ix0:ix1], g[:, :, None]])
+            exp[iy0 - y0:iy1 - y0, ix0 - x0:ix1 - x0] = per_channel(
+                narrow, table[g[:, :, None], captured[iy0:iy1, ix0:ix1]])
         return exp
 
     # Every placement that covers all changed pixels; a small sample around
@@ -200,6 +289,59 @@ def check_screen(d, bits, shot_path, gray):
     return f"{where}patch at {px},{py} size {mw}x{mh} clipped={int(clipped)} mismatches={bad}"
 
 
+def find_lens(d8, s8, gray):
+    """The map's place in a look, whatever rule drew it: of the placements that
+    cover every changed pixel, the one closest to the rule without rounding."""
+    h, w, _ = d8.shape
+    mh, mw = gray.shape
+    ys, xs = np.nonzero(np.any(s8 != d8, axis=2))
+    if len(xs) == 0:
+        return None
+    x0, y0, x1, y1 = xs.min(), ys.min(), xs.max() + 1, ys.max() + 1
+    best = None
+    for py in range(max(y1 - mh, 1 - mh), min(y0, h - 1) + 1):
+        for px in range(max(x1 - mw, 1 - mw), min(x0, w - 1) + 1):
+            ix0, iy0, ix1, iy1 = max(px, 0), max(py, 0), min(px + mw, w), min(py + mh, h)
+            g = gray[iy0 - py:iy1 - py, ix0 - px:ix1 - px][:, :, None]
+            err = np.abs(s8[iy0:iy1, ix0:ix1] - exact_rule(d8[iy0:iy1, ix0:ix1], g)).mean()
+            if best is None or err < best[0]:
+                best = (err, px, py)
+    return best[1], best[2]
+
+
+def lens(desktop_path, map_bmp, shots, conv_path):
+    d, bits = load_screen(desktop_path)
+    gray = gray_map(map_bmp)
+    widen, narrow = load_conversion(conv_path, bits)
+    d8 = per_channel(widen, d)
+    h, w, _ = d.shape
+    mh, mw = gray.shape
+    rule = channel_table()
+    for shot in shots:
+        s, _ = load_screen(shot)
+        s8 = per_channel(widen, s)
+        place = find_lens(d8, s8, gray)
+        if place is None:
+            print(f"{shot}: no lens on screen")
+            continue
+        px, py = place
+        ix0, iy0, ix1, iy1 = max(px, 0), max(py, 0), min(px + mw, w), min(py + mh, h)
+        g = gray[iy0 - py:iy1 - py, ix0 - px:ix1 - px]
+        ds, ss = d[iy0:iy1, ix0:ix1], s[iy0:iy1, ix0:ix1]
+        d8s, s8s = d8[iy0:iy1, ix0:ix1], s8[iy0:iy1, ix0:ix1]
+        flat = g == 128
+        differ = np.any(ss != ds, axis=2) & flat
+        seam = int(np.abs(s8s - d8s)[flat].max()) if flat.any() else 0
+        lit = g > 128
+        red_seen = len(np.unique(s8s[..., 0][lit]))
+        red_rule = len(np.unique(narrow[0][rule[g, d8s[..., 0]]][lit]))
+        err = np.abs(s8s - exact_rule(d8s, g[:, :, None]))
+        print(f"{shot}: lens at {px},{py}; gray-128 pixels differing {int(differ.sum())} of {int(flat.sum())}"
+              f" (by up to {seam} levels); red levels where gray > 128: {red_seen} (the 8-bit rule: {red_rule});"
+              f" error against the rule unrounded: max {err.max():.1f}, mean {err.mean():.2f}")
+    return 0
+
+
 def dark(shot_png, x, y, w, h):
     s = np.array(Image.open(shot_png).convert("RGB").crop((x, y, x + w, y + h)), dtype=np.int32)
     print(f"{float(np.all(s == 0, axis=2).mean()):.3f}")
@@ -207,17 +349,23 @@ def dark(shot_png, x, y, w, h):
 
 
 def main(argv):
+    argv = list(argv)
+    conv_path = conversion_option(argv)
     cmd = argv[1]
     if cmd == "desktop":
-        desktop(argv[2], int(argv[3]), int(argv[4]))
+        desktop(argv[2], int(argv[3]), int(argv[4]), *argv[5:6])
         return 0
+    if cmd == "conversion":
+        return conversion(argv[2], argv[3], argv[4])
+    if cmd == "lens":
+        return lens(argv[2], argv[3], argv[4:], conv_path)
     if cmd == "map":
         write_map(argv[2], argv[3], int(argv[4]), int(argv[5]))
         return 0
     if cmd == "check":
-        return check(argv[2], argv[3], argv[4])
+        return check(argv[2], argv[3], argv[4], conv_path)
     if cmd == "looks":
-        return looks(argv[2], argv[3], argv[4:])
+        return looks(argv[2], argv[3], argv[4:], conv_path)
     if cmd == "dark":
         return dark(argv[2], *map(int, argv[3:7]))
     print(__doc__)

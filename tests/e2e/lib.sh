@@ -81,6 +81,11 @@ e2e_show_desktop() {  # e2e_show_desktop <picture>
   e2e_wait_feh
 }
 
+# e2e_learn_conversion <out.json>: how this display's pixels read back and
+# are shown, for frame_check.py (conversion.sh).
+source "$GLMIRE_SOURCE/tests/e2e/conversion.sh"
+e2e_learn_conversion() { glmire_learn_conversion "$GLMIRE_TOOLS/winprobe.exe" "$E2E_TMP/conversion" "$1"; }
+
 # Waits for the picture viewer's window to be shown, and a moment for it to paint.
 e2e_wait_feh() {
   local i

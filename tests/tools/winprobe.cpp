@@ -20,6 +20,12 @@
 //                              the headers predate several monitors)
 //   rect <title>              the window's rectangle on the screen,
 //                             "<left>,<top> <width>x<height>", or "none"
+//   channels                  shows a 256x16 ramp at the screen's top-left, pixel x
+//                             drawn as 32-bit (x, x, x); once a 32-bit capture of the
+//                             screen sees it whole: "widened <256 RRGGBB>", what the
+//                             display's pixels read back as. The ramp stays until a
+//                             line (or the end) on stdin, so the caller can read the
+//                             display's own pixels meanwhile.
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -356,6 +362,86 @@ int WindowRect(const char* title) {
   return 0;
 }
 
+// The ramp: pixel x of every row is gray x at 8 bits a channel.
+struct Ramp {
+  BITMAPINFOHEADER header;
+  uint32_t pixels[256 * 16];
+};
+
+void DrawRamp(HWND window, const Ramp* ramp) {
+  HDC dc = GetDC(window);
+  StretchDIBits(dc, 0, 0, 256, 16, 0, 0, 256, 16, ramp->pixels, reinterpret_cast<const BITMAPINFO*>(&ramp->header),
+                DIB_RGB_COLORS, SRCCOPY);
+  ReleaseDC(window, dc);
+}
+
+// The top row of the ramp's place as a 32-bit capture of the screen sees it,
+// as the saver takes its copy.
+bool CaptureRampRow(uint32_t* row) {
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biWidth = 256;
+  header.biHeight = -1;
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP section =
+      CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (section == nullptr) return false;
+  HWND desktop = GetDesktopWindow();
+  HDC screen = GetWindowDC(desktop);
+  HDC memory = CreateCompatibleDC(screen);
+  HGDIOBJ previous = SelectObject(memory, section);
+  BitBlt(memory, 0, 0, 256, 1, screen, 0, 0, SRCCOPY);
+  SelectObject(memory, previous);
+  DeleteDC(memory);
+  ReleaseDC(desktop, screen);
+  std::memcpy(row, bits, 256 * sizeof(uint32_t));
+  DeleteObject(section);
+  return true;
+}
+
+// Seen whole: black at the left, white at the right, never darker to the right.
+bool RampSeen(const uint32_t* row) {
+  if ((row[0] & 0xFFFFFF) != 0 || (row[255] & 0xFFFFFF) != 0xFFFFFF) return false;
+  for (int x = 1; x < 256; ++x)
+    for (int shift = 0; shift < 24; shift += 8)
+      if ((row[x] >> shift & 255) < (row[x - 1] >> shift & 255)) return false;
+  return true;
+}
+
+int Channels() {
+  static Ramp ramp;
+  ramp.header.biSize = sizeof ramp.header;
+  ramp.header.biWidth = 256;
+  ramp.header.biHeight = -16;
+  ramp.header.biPlanes = 1;
+  ramp.header.biBitCount = 32;
+  for (int i = 0; i < 256 * 16; ++i) ramp.pixels[i] = static_cast<uint32_t>(i % 256) * 0x010101u;
+  HWND window = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "winprobe ramp", WS_POPUP | WS_VISIBLE, 0, 0, 256, 16,
+                                nullptr, nullptr, nullptr, nullptr);
+  if (window == nullptr) return 1;
+  uint32_t row[256] = {};
+  bool seen = false;
+  for (int tries = 0; tries < 200 && !seen; ++tries) {
+    DrawRamp(window, &ramp);
+    Pump(50);
+    seen = CaptureRampRow(row) && RampSeen(row);
+  }
+  if (!seen) {
+    Say("ramp not seen\n");
+    DestroyWindow(window);
+    return 1;
+  }
+  Say("widened");
+  for (int x = 0; x < 256; ++x) Say(" %06x", static_cast<unsigned>(row[x] & 0xFFFFFF));
+  Say("\n");
+  char line[16];
+  std::fgets(line, sizeof line, stdin);
+  DestroyWindow(window);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -371,6 +457,7 @@ int main(int argc, char** argv) {
   }
   if (argc >= 2 && std::strcmp(argv[1], "screens") == 0) return Screens();
   if (argc >= 3 && std::strcmp(argv[1], "rect") == 0) return WindowRect(argv[2]);
-  std::fprintf(stderr, "usage: winprobe find|settext|activate|host|gui|processes|codepage|screens|rect ...\n");
+  if (argc >= 2 && std::strcmp(argv[1], "channels") == 0) return Channels();
+  std::fprintf(stderr, "usage: winprobe find|settext|activate|host|gui|processes|codepage|screens|rect|channels ...\n");
   return 2;
 }

@@ -167,9 +167,9 @@ TEST_F(WorkerFault, TheWorkerGivesBackWhatItHoldsAndTheSaverEndsNormally) {
     DriftPieces pieces;
   };
   const Case cases[] = {
-      {"the map reader faults after taking its block", {LoadThenCrash, Present}},
-      {"a frame faults while the map, both save buffers and the exact copy are held",
-       {LoadInMemory, PresentThenCrash}},
+      {"the map reader faults after taking its block", {LoadThenCrash, Present, nullptr}},
+      {"a frame faults while the map, the exact copy and its save buffer are held",
+       {LoadInMemory, PresentThenCrash, nullptr}},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
@@ -241,7 +241,7 @@ TEST(WorkerFailure, TheFailureScreenComesBackAfterItWasLost) {
   saverState.instance = GetModuleHandleA(nullptr);
   saverState.lastPasswordCheck = 0xFFFFFFFFu;
   saverState.wakeThreshold = 4;
-  const DriftPieces pieces = {FailToLoad, Present};
+  const DriftPieces pieces = {FailToLoad, Present, nullptr};
   SetDriftPieces(&pieces);
   seenAtCentre = CLR_INVALID;
   SetTimer(nullptr, 0, 1000, SpoilFailure);
@@ -254,6 +254,59 @@ TEST(WorkerFailure, TheFailureScreenComesBackAfterItWasLost) {
   SetDriftPieces(nullptr);
   UnregisterClassA("WindowsScreenSaverClass", saverState.instance);
   saverState = saved;
+}
+
+int32_t RefuseTheCopy(FrameBuffer*) { return -1; }
+
+// What the frames were drawn from: the bits a pixel of every picture presented.
+int presentedDepths[2];  // [0]: 16 (the 5-5-5 snapshot), [1]: 32 (the exact copy)
+int otherDepths;
+void CountDepth(const FrameBuffer* frame, HDC dc, Rect rect) {
+  const WORD bits = frame->header.biBitCount;
+  if (bits == 16 || bits == 32)
+    ++presentedDepths[bits / 32];
+  else
+    ++otherDepths;
+  Present(frame, dc, rect);
+}
+void CALLBACK Press(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  PostMessageA(saverState.window, WM_KEYDOWN, VK_SPACE, 0);
+}
+
+// The full-screen saver draws every frame from the exact copy; refused the
+// copy, from the 5-5-5 snapshot (which the core's tests hold to the 5-bit
+// rule), and the ledger balances either way.
+TEST(FullScreenPicture, EveryFrameComesFromTheCopyOrWithoutItFromTheSnapshot) {
+  struct Case {
+    const char* name;
+    int32_t (*captureCopy)(FrameBuffer*);
+    int shownDepth;  // index into presentedDepths
+  };
+  const Case cases[] = {{"with the copy", nullptr, 1}, {"the copy refused", RefuseTheCopy, 0}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const SaverState saved = saverState;
+    saverState.instance = GetModuleHandleA(nullptr);
+    saverState.lastPasswordCheck = 0xFFFFFFFFu;
+    saverState.wakeThreshold = 4;
+    const DriftPieces pieces = {LoadInMemory, CountDepth, k.captureCopy};
+    SetDriftPieces(&pieces);
+    presentedDepths[0] = presentedDepths[1] = otherDepths = 0;
+    CheckBlockLedger();
+    SetTimer(nullptr, 0, 1500, Press);
+    const UINT_PTR giveUp = SetTimer(nullptr, 0, 15000, GiveUp);
+
+    EXPECT_EQ(RunSaverWindow(nullptr), 0);
+    KillTimer(nullptr, giveUp);
+    EXPECT_GT(presentedDepths[k.shownDepth], 2) << "the whole screen and some frames";
+    EXPECT_EQ(presentedDepths[1 - k.shownDepth], 0);
+    EXPECT_EQ(otherDepths, 0);
+    EXPECT_EQ(CheckBlockLedger(), 0);
+    SetDriftPieces(nullptr);
+    UnregisterClassA("WindowsScreenSaverClass", saverState.instance);
+    saverState = saved;
+  }
 }
 
 }  // namespace

@@ -368,16 +368,4 @@ TEST(FrameBuffer, CapturesOfTheWholeScreenPutEveryRowInItsPlace) {
   placePicture = nullptr;
 }
 
-// The saver widens its shaded patch into the copy as GDI shows a 5-5-5
-// pixel; GDI repeats each channel's bits, as displays do.
-TEST(FrameBuffer, TheSystemWidensEach5BitChannelByRepeatingItsBits) {
-  const ChannelExpansion system = SystemChannelExpansion();
-  const ChannelExpansion replicated = ReplicatedExpansion();
-  for (int v = 0; v < 32; ++v) {
-    EXPECT_EQ(system.red[v], replicated.red[v]) << v;
-    EXPECT_EQ(system.green[v], replicated.green[v]) << v;
-    EXPECT_EQ(system.blue[v], replicated.blue[v]) << v;
-  }
-}
-
 }  // namespace
