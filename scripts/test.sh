@@ -97,7 +97,7 @@ if glmire_runs_32bit; then
   run_in_background wine_tree "$logs/2" windows win32 -DGLMIRE_WINE_TESTS=ON
   pe32_note=""
 else
-  pe32_note="PE32 suite under Wine NOT RUN: this machine runs no 32-bit programs ($(glmire_32bit_reason)); only its build checks ran"
+  pe32_note="PE32 suite under Wine NOT RUN: $(glmire_32bit_reason); only its build checks ran"
 fi
 run_in_background wine_tree "$logs/3" windows-x64 win64
 # The rest gives way to the Wine trees, whose tests wait on timers and the
