@@ -109,22 +109,31 @@ else
   i386_note="i386 tree NOT RUN: the kernel does not run i386 programs itself (${i386_probe#* }) and qemu-i386 (qemu-user) is not installed"
 fi
 run_in_background wine_tree "$logs/3" windows-x64 win64
+# The i386 tree, and how its programs ran.
+i386_tree() {  # i386_tree <log>
+  run_workflow "$1" native-i386
+  if [ "$i386_probe" = native ]; then
+    echo "(its programs ran natively)" >>"$1"
+  else
+    echo "(its programs ran under qemu-i386: the kernel does not run them itself, ${i386_probe#* })" >>"$1"
+  fi
+}
 # The rest gives way to the Wine trees, whose tests wait on timers and the
-# screen. The fuzz runs last a fixed time, best spent while those still run.
+# screen. The fuzz runs last a fixed time, best spent while those still run;
+# the small i386 tree builds and runs beside the fuzz tree, which gives it
+# processor time that the fuzz runs would otherwise fill.
 # It too runs in the background: only a waiting shell acts on a signal at once.
 native_and_fuzz() {
+  local i386=""
   renice -n 5 -p "$BASHPID" >/dev/null
+  if [ -z "$i386_note" ]; then
+    i386_tree "$logs/5" &
+    i386=$!
+  fi
   run_workflow "$logs/4" fuzz
+  [ -z "$i386" ] || wait "$i386"
   run_workflow "$logs/1" native
   [ -z "$pe32_note" ] || run_workflow "$logs/2" windows -DGLMIRE_WINE_TESTS=OFF
-  if [ -z "$i386_note" ]; then
-    run_workflow "$logs/5" native-i386
-    if [ "$i386_probe" = native ]; then
-      echo "(its programs ran natively)" >>"$logs/5"
-    else
-      echo "(its programs ran under qemu-i386: the kernel does not run them itself, ${i386_probe#* })" >>"$logs/5"
-    fi
-  fi
 }
 run_in_background native_and_fuzz
 for pid in "${background[@]}"; do wait "$pid"; done
