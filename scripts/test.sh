@@ -119,9 +119,9 @@ i386_tree() {  # i386_tree <log>
   fi
 }
 # The rest gives way to the Wine trees, whose tests wait on timers and the
-# screen. The fuzz runs last a fixed time, best spent while those still run;
-# the small i386 tree builds and runs beside the fuzz tree, which gives it
-# processor time that the fuzz runs would otherwise fill.
+# screen. The fuzz runs last a fixed time, best spent while those still run.
+# The small i386 tree runs beside the fuzz, native and PE32 trees rather than
+# after them: it then costs only its share of the processors, never a wait.
 # It too runs in the background: only a waiting shell acts on a signal at once.
 native_and_fuzz() {
   local i386=""
@@ -131,9 +131,9 @@ native_and_fuzz() {
     i386=$!
   fi
   run_workflow "$logs/4" fuzz
-  [ -z "$i386" ] || wait "$i386"
   run_workflow "$logs/1" native
   [ -z "$pe32_note" ] || run_workflow "$logs/2" windows -DGLMIRE_WINE_TESTS=OFF
+  [ -z "$i386" ] || wait "$i386"
 }
 run_in_background native_and_fuzz
 for pid in "${background[@]}"; do wait "$pid"; done
