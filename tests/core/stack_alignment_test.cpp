@@ -125,8 +125,7 @@ constexpr int32_t kStraight = -1, kUnshaded = -2;
 PixelSurface SurfaceOver(Pixel555* pixels, int32_t width, int32_t height) {
   return {width, height, width, pixels};
 }
-// For the loops over the exact copy of the screen.
-[[maybe_unused]] CopySurface SurfaceOver(uint32_t* pixels, int32_t width, int32_t height) {
+CopySurface SurfaceOver(uint32_t* pixels, int32_t width, int32_t height) {
   return {width, height, pixels};
 }
 
@@ -188,7 +187,7 @@ VectorLoop Row(const char* name, Loop<Surface, Table> loop, const Table* table) 
 std::vector<VectorLoop> VectorLoops() {
   return {
       Row("ShadeRectSse2", ShadeRectSse2, BuildShadeTable()),
-      // Row("ShadeCopyRectSse2", ShadeCopyRectSse2, <its ChannelShadeTable>),
+      Row("ShadeCopyRectSse2", ShadeCopyRectSse2, BuildChannelShadeTable()),
   };
 }
 
