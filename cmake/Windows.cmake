@@ -27,12 +27,6 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$")
   set(GLMIRE_PE32 TRUE)
   # C symbols carry a leading underscore on i386.
   set(GLMIRE_SYMBOL_PREFIX "_")
-  # Faults travel the FS:[0] handler chain here; DWARF unwind tables would
-  # only serve C++ exceptions, which the saver does not use.
-  set(GLMIRE_UNWIND_OPTIONS -fno-asynchronous-unwind-tables -fno-unwind-tables)
-  # The 9x family and NT 4 run on a 486; Debian's compiler would otherwise
-  # assume a Pentium Pro (cmov). Scheduling stays tuned for today's machines.
-  set(GLMIRE_ARCH_OPTIONS -march=i486 -mtune=generic)
   # The 9x family and NT 4 refuse images that ask for a newer subsystem.
   set(GLMIRE_SUBSYSTEM_VERSION 4 0)
   # The side-by-side loader refuses to start an image whose manifest names
@@ -41,20 +35,15 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$")
 else()
   set(GLMIRE_PE32 FALSE)
   set(GLMIRE_SYMBOL_PREFIX "")
-  # The x64 system walks the stack through every function's unwind data.
-  set(GLMIRE_UNWIND_OPTIONS)
-  set(GLMIRE_ARCH_OPTIONS)
   # The oldest 64-bit Windows (XP x64, Server 2003) is 5.2.
   set(GLMIRE_SUBSYSTEM_VERSION 5 2)
   set(GLMIRE_MANIFEST_ARCH amd64)
 endif()
 
-# The saver's own code (the test programs link the same libraries): the
-# oldest processor, no exceptions, no RTTI, nothing that needs the C++ runtime
-# (the saver links none, see glmire_win32_saver).
+# The saver's own code (the test programs link the same libraries).
+include(${CMAKE_CURRENT_LIST_DIR}/ProductCode.cmake)
 function(glmire_win32_product target)
-  target_compile_options(${target} PRIVATE ${GLMIRE_ARCH_OPTIONS} -fno-exceptions -fno-rtti
-                                           -fno-threadsafe-statics ${GLMIRE_UNWIND_OPTIONS})
+  glmire_product_code(${target})
 endfunction()
 
 # The saver links neither the C runtime nor libgcc/libstdc++: msvcrt.dll is

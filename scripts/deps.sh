@@ -6,6 +6,9 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev googletest libbenchmark-dev
+  # The core as 32-bit Linux programs, and qemu-i386 where the kernel runs none
+  # (installed without the binfmt registration it recommends).
+  g++-multilib qemu-user
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 libxinerama1 libxinerama1:i386
   xvfb openbox xdotool x11-apps x11-utils x11-xserver-utils imagemagick feh

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Runs every test: the native core (ASan + UBSan), both Windows builds under
-# Wine (unit tests and the real glmire.scr end to end) and short fuzz runs of
-# the map reader and the command tail.
-# The PE32 build's Wine suite needs a machine that runs 32-bit programs; where
-# it cannot run, its checks that need no Wine still run and one line says so.
+# Runs every test: the native core (ASan + UBSan), the core as 32-bit Linux
+# programs (natively or under qemu-i386), both Windows builds under Wine (unit
+# tests and the real glmire.scr end to end) and short fuzz runs of the map
+# reader and the command tail.
+# The PE32 build's Wine suite needs a machine whose kernel runs 32-bit
+# programs; where it cannot run, its checks that need no Wine still run and
+# one line says so. So does one line where the i386 tree cannot run.
 # Installs what it needs first. Prints each ctest summary and a total.
 #
 # The Windows trees that run under Wine spend most of their time waiting on the
@@ -97,17 +99,41 @@ if glmire_runs_32bit; then
   run_in_background wine_tree "$logs/2" windows win32 -DGLMIRE_WINE_TESTS=ON
   pe32_note=""
 else
-  pe32_note="PE32 suite under Wine NOT RUN: this machine runs no 32-bit programs ($(glmire_32bit_reason)); only its build checks ran"
+  pe32_note="PE32 suite under Wine NOT RUN: $(glmire_32bit_reason); only its build checks ran"
+fi
+# The i386 tree runs where the kernel runs 32-bit programs, else under qemu-i386.
+i386_probe=$(glmire_i386_probe)
+if [ "$i386_probe" = native ] || command -v qemu-i386 >/dev/null; then
+  i386_note=""
+else
+  i386_note="i386 tree NOT RUN: the kernel does not run i386 programs itself (${i386_probe#* }) and qemu-i386 (qemu-user) is not installed"
 fi
 run_in_background wine_tree "$logs/3" windows-x64 win64
+# The i386 tree, and how its programs ran.
+i386_tree() {  # i386_tree <log>
+  run_workflow "$1" native-i386
+  if [ "$i386_probe" = native ]; then
+    echo "(its programs ran natively)" >>"$1"
+  else
+    echo "(its programs ran under qemu-i386: the kernel does not run them itself, ${i386_probe#* })" >>"$1"
+  fi
+}
 # The rest gives way to the Wine trees, whose tests wait on timers and the
 # screen. The fuzz runs last a fixed time, best spent while those still run.
+# The small i386 tree runs beside the fuzz, native and PE32 trees rather than
+# after them: it then costs only its share of the processors, never a wait.
 # It too runs in the background: only a waiting shell acts on a signal at once.
 native_and_fuzz() {
+  local i386=""
   renice -n 5 -p "$BASHPID" >/dev/null
+  if [ -z "$i386_note" ]; then
+    i386_tree "$logs/5" &
+    i386=$!
+  fi
   run_workflow "$logs/4" fuzz
   run_workflow "$logs/1" native
   [ -z "$pe32_note" ] || run_workflow "$logs/2" windows -DGLMIRE_WINE_TESTS=OFF
+  [ -z "$i386" ] || wait "$i386"
 }
 run_in_background native_and_fuzz
 for pid in "${background[@]}"; do wait "$pid"; done
@@ -115,7 +141,8 @@ background=()
 
 passed=0
 failed=0
-for n in 1 2 3 4; do
+for n in 1 5 2 3 4; do
+  [ "$n" = 5 ] && [ -n "$i386_note" ] && continue
   cat "$logs/$n"
   p=0 f=1
   [ -s "$logs/$n.count" ] && read -r p f <"$logs/$n.count"
@@ -123,5 +150,6 @@ for n in 1 2 3 4; do
 done
 echo "=== all tests: $(( $(date +%s) - start )) s ==="
 [ -n "$pe32_note" ] && echo "$pe32_note"
+[ -n "$i386_note" ] && echo "$i386_note"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -12,18 +12,28 @@
 
 GLMIRE_WINE_BIN=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-bin
 
-# 0 when this machine executes 32-bit programs. Asked of the 32-bit Wine loader
-# itself: kernels built without IA-32 support refuse it with "Exec format error".
+source "$(dirname "${BASH_SOURCE[0]}")/i386-probe.sh"
+
+# 0 when this machine's kernel runs 32-bit programs itself and the 32-bit Wine
+# loader is there. Programs that binfmt_misc hands to an emulator run too, but
+# Wine's 32-bit side under emulation takes minutes for what takes a second, so
+# they do not count (scripts/i386-probe.sh tells the two apart).
 glmire_runs_32bit() {
-  /usr/lib/wine/wine --version >/dev/null 2>&1
+  [ "$(glmire_i386_probe)" = native ] && /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
-# Why glmire_runs_32bit failed, in a few words.
+# Why glmire_runs_32bit failed, as a clause: "this machine runs ...".
 glmire_32bit_reason() {
-  local why
+  local probe why
+  probe=$(glmire_i386_probe)
+  case $probe in
+    native) ;;
+    emulated*) echo "this machine runs 32-bit programs only emulated: ${probe#emulated }"; return ;;
+    *) echo "this machine runs no 32-bit programs (${probe#refused })"; return ;;
+  esac
   if [ ! -e /usr/lib/wine/wine ]; then echo "/usr/lib/wine/wine is not installed"; return; fi
   why=$(/usr/lib/wine/wine --version 2>&1 | tail -1)
-  echo "/usr/lib/wine/wine: ${why:-no answer}"
+  echo "/usr/lib/wine/wine does not run (${why:-no answer})"
 }
 
 # The Windows build a script should run here: sets GLMIRE_PRESET (windows or
@@ -35,7 +45,7 @@ glmire_pick_build() {
     GLMIRE_PICK_REASON="the PE32 build: this machine runs 32-bit programs"
   elif /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
     GLMIRE_PRESET=windows-x64 GLMIRE_WINE_ARCH=win64
-    GLMIRE_PICK_REASON="the x64 build: this machine runs no 32-bit programs ($(glmire_32bit_reason))"
+    GLMIRE_PICK_REASON="the x64 build: $(glmire_32bit_reason)"
   else
     echo "wine-env: no Wine can run here: /usr/lib/wine/wine and /usr/lib/wine/wine64 both fail (is wine installed?)" >&2
     return 1
@@ -167,7 +177,7 @@ glmire_prefix_up() {
   [ -f "$WINEPREFIX/.glmire-ready" ] && return 0
   if ! "$GLMIRE_WINE_LOADER" --version >/dev/null 2>&1; then
     if [ "$WINEARCH" = win32 ]; then
-      echo "wine-env: 32-bit Windows programs cannot run on this machine ($(glmire_32bit_reason));" \
+      echo "wine-env: 32-bit Windows programs cannot run: $(glmire_32bit_reason);" \
         "the windows-x64 build runs through Wine's 64-bit side" >&2
     else
       echo "wine-env: $GLMIRE_WINE_LOADER cannot run here; is the wine64 package installed?" >&2

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tests/support/sse2_cases.h"
+
 namespace {
 
 struct Patch {
@@ -25,9 +27,6 @@ std::vector<Pixel555> ShadedBy(Kernel kernel, const Patch& patch, Rect clip, int
   kernel(&surface, clip, &patch.map, mapX, mapY, BuildShadeTable());
   return pixels;
 }
-
-#define SKIP_WITHOUT_SSE2() \
-  if (!CpuHasSse2()) GTEST_SKIP() << "processor without SSE2"
 
 // Row r holds channel value r % 32 in channel (r / 32) % 3, with bit 15 set
 // from row 96 on; column x sits under gray x. The other two channels vary
