@@ -28,6 +28,12 @@ void ShowDrawing() {
   PeekMessageA(&none, nullptr, 0, 0, PM_NOREMOVE);
 }
 
+// The time between two frames, cut short when the worker is told to stop.
+void AwaitNextFrame(const DriftWorker* record) {
+  if (record->wake == nullptr || WaitForSingleObject(record->wake, kFrameMilliseconds) == WAIT_FAILED)
+    Sleep(kFrameMilliseconds);
+}
+
 void PresentOnScreen(const FrameBuffer* frame, HDC dc, Rect rect) {
   PresentRect(frame, dc, rect, rect.left, rect.top);
   ShowDrawing();
@@ -82,7 +88,7 @@ void DrawFailure(HWND window, HDC dc) {
 void ShowFailure(const DriftRun* run) {
   DrawFailure(run->window, run->dc);
   for (unsigned tick = 1; !(run->record->stop & 1); ++tick) {
-    Sleep(kFrameMilliseconds);
+    AwaitNextFrame(run->record);
     if (tick % 5 == 0) DrawFailure(run->window, run->dc);
   }
 }
@@ -137,7 +143,7 @@ int32_t AnimateDrift(void* context) {
     for (int32_t i = 0; i < segment.steps; ++i) {
       if (run->record->stop & 1) return 0;
       StepDriftFrame(&step, &segment);
-      Sleep(kFrameMilliseconds);
+      AwaitNextFrame(run->record);
       AdvanceSegment(&segment);
     }
     sx = tx;
@@ -202,6 +208,7 @@ HANDLE StartDriftWorker(DriftWorker* record, HWND window) {
   // the worker takes them.
   record->window = window;
   record->stop = 0;
+  record->wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   DWORD id = 0;
   record->thread = CreateThread(nullptr, 0, DriftThread, record, 0, &id);
   if (record->thread != nullptr) SetThreadPriority(record->thread, THREAD_PRIORITY_BELOW_NORMAL);
@@ -211,9 +218,11 @@ HANDLE StartDriftWorker(DriftWorker* record, HWND window) {
 void StopDriftWorker(DriftWorker* record) {
   if (record->thread != nullptr) {
     InterlockedExchange(&record->stop, 1);
+    if (record->wake != nullptr) SetEvent(record->wake);
     WaitForSingleObject(record->thread, INFINITE);
     CloseHandle(record->thread);
   }
+  if (record->wake != nullptr) CloseHandle(record->wake);
   DestroyFrameBuffer(&record->snapshot);
   DestroyFrameBuffer(&record->copy);
   *record = DriftWorker{};

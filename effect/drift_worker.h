@@ -14,6 +14,10 @@ struct DriftWorker {
   HWND window;
   HANDLE thread;         // null when no worker was started
   volatile LONG stop;    // bit 0: end at the next frame; written by the main thread only
+  // Set with the stop bit, so that a worker waiting out the time between two
+  // frames ends at once rather than up to a frame later: the process ends
+  // that much sooner after the window is gone. Null: the worker sleeps.
+  HANDLE wake;
   // The screen as it was before the saver window showed, taken on the main
   // thread at window creation: on a composited desktop an unpainted window is
   // black, so a capture taken once it shows would be of the saver itself.

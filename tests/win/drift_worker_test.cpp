@@ -309,4 +309,31 @@ TEST(FullScreenPicture, EveryFrameComesFromTheCopyOrWithoutItFromTheSnapshot) {
   }
 }
 
+// A worker is stopped at every point of its life, from before its first look
+// at the stop bit to deep in its wait between two frames (here the failure
+// screen's), and every stop gives back its thread and its wake event: a
+// saver is started and closed many times in a session's life.
+TEST(WorkerStop, EveryStopEndsTheWorkerAndGivesBackItsHandles) {
+  HWND window = CreateWindowExA(0, "STATIC", "worker", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  const DriftPieces pieces = {FailToLoad, Present, nullptr};
+  SetDriftPieces(&pieces);
+  for (DWORD wait : {0u, 1u, 20u, 75u, 0u, 130u}) {
+    SCOPED_TRACE(wait);
+    DriftWorker record = {};
+    ASSERT_NE(StartDriftWorker(&record, window), nullptr);
+    const HANDLE thread = record.thread, wake = record.wake;
+    ASSERT_NE(wake, nullptr);
+    Sleep(wait);
+    StopDriftWorker(&record);
+    EXPECT_EQ(record.thread, nullptr);
+    EXPECT_EQ(record.wake, nullptr);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(thread, &flags)) << "the thread's handle is still open";
+    EXPECT_FALSE(GetHandleInformation(wake, &flags)) << "the wake event is still open";
+  }
+  SetDriftPieces(nullptr);
+  DestroyWindow(window);
+}
+
 }  // namespace
