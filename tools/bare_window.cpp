@@ -3,15 +3,16 @@
 // on the input that closes the saver (a key, a button, a move of more than 4
 // pixels, loss of activation) and does nothing else: whatever it takes to
 // start or to get out of the way is what the system costs any such window.
+// It is linked as the saver is, without the C runtime, so that its start
+// loads no library the saver's does not.
 #include <windows.h>
-
-#include <cstdlib>
 
 namespace {
 
 POINT start;
 
-bool MovedFar(POINT now) { return std::labs(now.x - start.x) + std::labs(now.y - start.y) > 4; }
+LONG Distance(LONG a, LONG b) { return a > b ? a - b : b - a; }
+bool MovedFar(POINT now) { return Distance(now.x, start.x) + Distance(now.y, start.y) > 4; }
 
 LRESULT CALLBACK BareProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -44,7 +45,7 @@ LRESULT CALLBACK BareProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 
 }  // namespace
 
-int main() {
+int RunBareWindow() {
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = BareProc;
   windowClass.hInstance = GetModuleHandleA(nullptr);
@@ -64,3 +65,5 @@ int main() {
   }
   return static_cast<int>(message.wParam);
 }
+
+extern "C" __attribute__((noreturn)) void StartBareWindow() { ExitProcess(static_cast<UINT>(RunBareWindow())); }
