@@ -159,18 +159,29 @@ done
 # --- The start and the close beside a bare window -----------------------------
 bare_window=$(winpath "$build/tools/bare_window.exe")
 saver_class=WindowsScreenSaverClass bare_class=GlowmireBareWindow
-spread() {  # spread <name> <measure output>: "min/median/max ms"
-  value "$1" "$2" | awk '$1 == "none" { print "none"; exit } { printf "%.0f/%.0f/%.0f ms", $1, $2, $3 }'
-}
-median() { value "$1" "$2" | awk '{ print $2 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0 && b > 0) printf "%.2fx", a / b; else print "-" }'; }
 
-saver_open=$(measure opening "$saver_class" "$(winpath "$scr") /s" "$rounds" "$mapw" "$maph")
-bare_open=$(measure opening "$bare_class" "$bare_window" "$rounds" 0 0)
-echo "Start (min/median/max of $rounds): glmire.scr /s to its window $(spread window-ms "$saver_open")," \
-  "to the exact desktop on screen $(spread desktop-ms "$saver_open");" \
-  "the bare window to its window $(spread window-ms "$bare_open")" \
-  "(saver / bare, medians: $(ratio "$(median window-ms "$saver_open")" "$(median window-ms "$bare_open")"))"
+# Min/median/max of the numbers given, or "none".
+three() {
+  if [ $# -eq 0 ]; then echo none; else printf '%s\n' "$@" | sort -n |
+    awk '{ v[NR] = $1 } END { printf "%.0f/%.0f/%.0f", v[1], v[int((NR + 1) / 2)], v[NR] }'; fi
+}
+# The saver's and the bare window's starts take turns, so that whatever the
+# machine does meanwhile weighs on both alike.
+saver_windows=() saver_desktops=() bare_windows=()
+for round in $(seq "$rounds"); do
+  out=$(measure opening "$saver_class" "$(winpath "$scr") /s" 1 "$mapw" "$maph")
+  a=$(sed -n 's/^round 1 window-ms \([0-9.]*\) desktop-ms \([0-9.]*\)$/\1 \2/p' <<<"$out")
+  [ -n "$a" ] && { saver_windows+=("${a% *}"); saver_desktops+=("${a#* }"); }
+  out=$(measure opening "$bare_class" "$bare_window" 1 0 0)
+  a=$(sed -n 's/^round 1 window-ms \([0-9.]*\) .*$/\1/p' <<<"$out")
+  [ -n "$a" ] && bare_windows+=("$a")
+done
+saver_window=$(three "${saver_windows[@]}") bare_start=$(three "${bare_windows[@]}")
+echo "Start (min/median/max of $rounds, in turns): glmire.scr /s to its window $saver_window ms," \
+  "to the exact desktop on screen $(three "${saver_desktops[@]}") ms;" \
+  "the bare window to its window $bare_start ms" \
+  "(saver / bare, medians: $(ratio "$(cut -d/ -f2 <<<"$saver_window")" "$(cut -d/ -f2 <<<"$bare_start")"))"
 
 # One close of <command line>'s window on <input>: "<to the desktop> <to the end>".
 close_round() {  # close_round <class> <command line> <move|key|click>
@@ -203,8 +214,6 @@ close_rounds() {  # close_rounds <class> <command line> <move|key|click>: "min/m
     case $a in "" | -*) ;; *) desktop+=("$a") ;; esac
     case $b in "" | -*) ;; *) ended+=("$b") ;; esac
   done
-  three() { if [ $# -eq 0 ]; then echo none; else printf '%s\n' "$@" | sort -n |
-    awk '{ v[NR] = $1 } END { printf "%.0f/%.0f/%.0f", v[1], v[int((NR + 1) / 2)], v[NR] }'; fi; }
   echo "$(three "${desktop[@]}") $(three "${ended[@]}")"
 }
 [ "$start_only" = 1 ] && exit 0
