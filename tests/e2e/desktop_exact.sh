@@ -22,7 +22,6 @@ $E2E_CHECK map "$E2E_TMP/test-map.bmp" bottom-up 96 64
 e2e_saver_copy "$E2E_TMP/test-map" "$E2E_TMP/test-map.bmp"
 e2e_saver_copy "$E2E_TMP/own-map" "$GLMIRE_BIN/glmire.bmp"
 
-look() { xwd -root -silent >"$1"; }
 
 # One saver run over one desktop: looks through the start, then after
 # <drift seconds> five more; each must be exact.
@@ -32,12 +31,12 @@ run_case() {  # run_case <label> <desktop.png> <saver dir> <drift seconds>
   e2e_show_desktop "$2" || e2e_check "$label: desktop shown" no yes
   xdotool mousemove 1000 10
   sleep 0.3
-  look "$dir/before.xwd"
+  e2e_look "$dir/before.xwd"
 
   # Looks as fast as they come, from before the start until the patch has
   # been drawn for a while.
   ( n=0
-    while [ ! -e "$dir/stop" ]; do n=$((n + 1)); look "$dir/start-$(printf %04d "$n").xwd"; done ) &
+    while [ ! -e "$dir/stop" ]; do n=$((n + 1)); e2e_look "$dir/start-$(printf %04d "$n").xwd"; done ) &
   local looker=$!
   e2e_track "$looker"
   e2e_start_saver "$saver/glmire.scr" /s
@@ -55,7 +54,7 @@ run_case() {  # run_case <label> <desktop.png> <saver dir> <drift seconds>
     "$(sed -E 's/.*patch=([0-9]+).*/\1/' <<<"$summary" | awk '{ print ($1 > 0) ? "yes" : "no" }')" yes
 
   sleep "$4"
-  for n in 1 2 3 4 5; do look "$dir/drift-$n.xwd"; sleep 0.2; done
+  for n in 1 2 3 4 5; do e2e_look "$dir/drift-$n.xwd"; sleep 0.2; done
   drift=$($E2E_CHECK looks "$dir/before.xwd" "$saver/glmire.bmp" --conversion "$conversion" "$dir"/drift-*.xwd)
   summary=$(tail -n 1 <<<"$drift")
   echo "$label, after $4 s: $summary"

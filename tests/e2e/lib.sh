@@ -69,8 +69,24 @@ e2e_finish() {
 
 E2E_CHECK="/usr/bin/python3 $GLMIRE_SOURCE/tests/e2e/frame_check.py"
 
+# The server's pixels into <out.xwd>. xwd walks the window tree when windows
+# of other visuals are up (Wine's, at depth 16), and gives up with BadWindow
+# when one of them goes away meanwhile, as the window manager's frames and
+# Wine's own windows do at any time: such a look says nothing of the screen,
+# so it is taken again.
+e2e_look() {  # e2e_look <out.xwd>
+  local i
+  for i in 1 2 3 4 5; do
+    xwd -root -silent >"$1" 2>"$1.err" && [ -s "$1" ] && { rm -f "$1.err"; return 0; }
+  done
+  echo "e2e: no look at the screen after $i tries: $(head -1 "$1.err")" >&2
+  rm -f "$1.err"
+  return 1
+}
+
 e2e_screenshot() {  # e2e_screenshot <out.png>
-  xwd -root -silent | /usr/bin/convert xwd:- "$1"
+  e2e_look "$1.xwd" && /usr/bin/convert "xwd:$1.xwd" "$1"
+  rm -f "$1.xwd"
 }
 
 # Shows a picture full screen in a real X window: Wine's screen capture sees
