@@ -211,7 +211,13 @@ HANDLE StartDriftWorker(DriftWorker* record, HWND window) {
   record->wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   DWORD id = 0;
   record->thread = CreateThread(nullptr, 0, DriftThread, record, 0, &id);
-  if (record->thread != nullptr) SetThreadPriority(record->thread, THREAD_PRIORITY_BELOW_NORMAL);
+  if (record->thread != nullptr) {
+    SetThreadPriority(record->thread, THREAD_PRIORITY_BELOW_NORMAL);
+  } else if (record->wake != nullptr) {
+    // The next erase request tries again, with an event of its own.
+    CloseHandle(record->wake);
+    record->wake = nullptr;
+  }
   return record->thread;
 }
 

@@ -74,34 +74,19 @@ Rect SaverScreenRect() {
 
 namespace {
 
-// Copies from into frame's whole section, GDI converting the pixels on the
-// way; from's (fromX, fromY) lands on the section's top-left. false when no
-// memory context could be had.
-bool BlitInto(const FrameBuffer* frame, HDC from, int32_t fromX, int32_t fromY) {
-  HDC memory = CreateCompatibleDC(from);
-  if (memory == nullptr) return false;
-  HGDIOBJ previous = SelectObject(memory, frame->bitmap);
-  BitBlt(memory, 0, 0, frame->header.biWidth, -frame->header.biHeight, from, fromX, fromY, SRCCOPY);
-  // Selecting the section out also makes GDI finish the copy before its
-  // pixels are read.
-  SelectObject(memory, previous);
-  DeleteDC(memory);
-  return true;
-}
-
-// Rows of a band of the screen copied at once: up to this many bytes of the
-// section.
+// Rows copied at once: up to this many bytes of the section.
 constexpr size_t kBandBytes = 240 * 1024;
 
-// Copies the screen into frame's whole section a band of rows at a time;
-// from's (fromX, fromY) lands on the section's top-left. Wine reads the screen
-// for one blit in one piece: the X server builds the whole reply, and it is
-// read and copied on in freshly allocated memory, so every pixel lands in
-// pages touched for the first time three or four times over. For a screen of
-// 4K that made the capture ten times as slow as the copying it does; bands of
-// a quarter megabyte go through buffers that are used again from band to
-// band. The bands follow each other within milliseconds.
-bool BlitScreenInBands(const FrameBuffer* frame, HDC from, int32_t fromX, int32_t fromY) {
+// Copies from into frame's whole section, GDI converting the pixels on the
+// way; from's (fromX, fromY) lands on the section's top-left. false when no
+// memory context could be had. The copy goes a band of rows at a time: Wine
+// reads the screen for one blit in one piece (the X server builds the whole
+// reply, and it is read and copied on in freshly allocated memory), so every
+// pixel lands in pages touched for the first time three or four times over.
+// For a screen of 4K that made the capture ten times as slow as the copying
+// it does; bands of a quarter megabyte go through buffers that are used again
+// from band to band, and follow each other within milliseconds.
+bool BlitInto(const FrameBuffer* frame, HDC from, int32_t fromX, int32_t fromY) {
   HDC memory = CreateCompatibleDC(from);
   if (memory == nullptr) return false;
   HGDIOBJ previous = SelectObject(memory, frame->bitmap);
@@ -135,7 +120,7 @@ int32_t CaptureSection(FrameBuffer* frame, WORD bitCount) {
     // screen's): the copy starts at the area's corner as seen from there.
     RECT origin = {};
     GetWindowRect(desktop, &origin);
-    copied = BlitScreenInBands(frame, screen, area.left - origin.left, area.top - origin.top);
+    copied = BlitInto(frame, screen, area.left - origin.left, area.top - origin.top);
     ReleaseDC(desktop, screen);
   }
   if (copied) return 0;
