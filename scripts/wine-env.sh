@@ -31,7 +31,7 @@ glmire_32bit_reason() {
     emulated*) echo "this machine runs 32-bit programs only emulated: ${probe#emulated }"; return ;;
     *) echo "this machine runs no 32-bit programs (${probe#refused })"; return ;;
   esac
-  if [ ! -e /usr/lib/wine/wine ]; then echo "/usr/lib/wine/wine is not installed"; return; fi
+  if [ ! -e /usr/lib/wine/wine ]; then echo "/usr/lib/wine/wine is not installed (wine32:i386)"; return; fi
   why=$(/usr/lib/wine/wine --version 2>&1 | tail -1)
   echo "/usr/lib/wine/wine does not run (${why:-no answer})"
 }
