@@ -11,7 +11,9 @@ source "$(dirname "$0")/../../scripts/wine-env.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-printf '#!/bin/sh\nexec %s /lib/ld-linux.so.2 "$@"\n' "$qemu" >"$work/emulated-loader"
+# Run by the probe's own shell: the probe looks past its shell, and a stand-in
+# run by another one (sh) could be caught as that shell before its exec.
+printf '#!%s\nexec %s /lib/ld-linux.so.2 "$@"\n' "$(readlink -f "$BASH")" "$qemu" >"$work/emulated-loader"
 chmod +x "$work/emulated-loader"
 mkdir "$work/handlers" "$work/none"
 touch "$work/handlers/register" "$work/handlers/status" "$work/none/register" "$work/none/status"
