@@ -219,6 +219,15 @@ e2e_probe() {
   printf '%s\n' "$out"
 }
 
+# Puts the pointer at <x>,<y> for a check of small moves. Wine keeps its own
+# idea of where the cursor is, learns of the pointer's moves only over its own
+# windows, and under a window manager may add a full-screen window's first raw
+# motion to that stale idea; placing it through Wine makes both agree.
+e2e_pointer_at() {  # e2e_pointer_at <x> <y>
+  xdotool mousemove "$1" "$2"
+  e2e_check "pointer placed through Wine" "$(e2e_probe cursor "$1" "$2")" "cursor=$1,$2"
+}
+
 # Nothing of a saver may outlive its run: no window, no ledger box (which
 # would also keep the process), no saver process and no crash handler.
 e2e_nothing_left() {  # e2e_nothing_left <case>

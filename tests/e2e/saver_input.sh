@@ -9,7 +9,7 @@ e2e_saver_copy "$E2E_TMP/saver" "$E2E_TMP/map.bmp"
 scr="$E2E_TMP/saver/glmire.scr"
 
 start() {
-  xdotool mousemove 512 384
+  e2e_pointer_at 512 384
   sleep 0.2
   e2e_start_saver "$scr" /s
   e2e_wait_window "Screen Saver" || echo "FAIL: no saver window" >&2

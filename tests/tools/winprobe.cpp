@@ -26,12 +26,16 @@
 //                             display's pixels read back as. The ramp stays until a
 //                             line (or the end) on stdin, so the caller can read the
 //                             display's own pixels meanwhile.
+//   cursor <x> <y>            puts the cursor there through the system, so that Wine's
+//                             own idea of it is where X has the pointer; "cursor=<x>,<y>"
+//                             as read back
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -442,6 +446,22 @@ int Channels() {
   return 0;
 }
 
+// Wine keeps a position of its own for the cursor and learns of the pointer's
+// moves only over its windows; relative motion is added to that position. A
+// new Wine session may confine the cursor to an empty rectangle (it would land
+// on 0,0); nothing of ours confines it, so it is let free first.
+int PlaceCursor(const char* x, const char* y) {
+  const POINT want = {std::atoi(x), std::atoi(y)};
+  POINT at = {-1, -1};
+  for (int tries = 0; tries < 100; ++tries) {
+    ClipCursor(nullptr);
+    if (SetCursorPos(want.x, want.y) && GetCursorPos(&at) && at.x == want.x && at.y == want.y) break;
+    Sleep(50);
+  }
+  Say("cursor=%ld,%ld\n", at.x, at.y);
+  return at.x == want.x && at.y == want.y ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -458,6 +478,7 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "screens") == 0) return Screens();
   if (argc >= 3 && std::strcmp(argv[1], "rect") == 0) return WindowRect(argv[2]);
   if (argc >= 2 && std::strcmp(argv[1], "channels") == 0) return Channels();
-  std::fprintf(stderr, "usage: winprobe find|settext|activate|host|gui|processes|codepage|screens|rect|channels ...\n");
+  if (argc >= 4 && std::strcmp(argv[1], "cursor") == 0) return PlaceCursor(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: winprobe find|settext|activate|host|gui|processes|codepage|screens|rect|channels|cursor ...\n");
   return 2;
 }
