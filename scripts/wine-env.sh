@@ -196,8 +196,49 @@ glmire_prefix_up() {
   touch "$WINEPREFIX/.glmire-ready"
   # Tests plant files and set values in the prefix while they run; the
   # private copies the end-to-end scripts take are made from this untouched one.
-  rm -rf "$root/pristine"
+  rm -rf "$root/pristine" "$root/pristine.list"
   cp -a "$WINEPREFIX" "$root/pristine" || { rm -rf "$root/pristine"; echo "wine-env: could not keep a copy of $WINEPREFIX" >&2; return 1; }
+  glmire_prefix_list "$root/pristine" >"$root/pristine.list"
+}
+
+# Wine's program files in a prefix (its DLLs, programs, drivers, code-page
+# tables): Wine only ever reads them, and they are nearly all of its size.
+glmire_program_file='.*\.\(dll\|exe\|drv\|sys\|vxd\|ocx\|cpl\|acm\|tlb\|ds\|ax\|com\|nls\|mui\|ttf\)'
+
+# Every file of a prefix with its size, change time and mode: a file written in
+# place, added or removed shows as a changed line.
+glmire_prefix_list() {  # glmire_prefix_list <prefix>
+  (cd "$1" && find . -printf '%p %y %s %C@ %m\n' | LC_ALL=C sort)
+}
+
+# A private prefix from a pristine one in a fraction of a copy's time and
+# space: the program files are hard links to the pristine ones, everything
+# else (the registry, .ini files, folders) is a copy of its own, so what Wine
+# or a test writes there never reaches the pristine prefix. A program file
+# a test replaces must be removed first, never written through (cp
+# --remove-destination): the link would carry the write back.
+glmire_prefix_clone() {  # glmire_prefix_clone <pristine> <new>
+  (
+    set -e
+    cp -a --link "$1" "$2"
+    cd "$2"
+    find . -type f ! -iregex "$glmire_program_file" -print0 |
+      while IFS= read -r -d '' file; do
+        cp -p "$file" "$file.own"
+        mv -f "$file.own" "$file"
+      done
+  )
+}
+
+# 0 when the tree's pristine prefix is as it was made; otherwise says what changed.
+glmire_pristine_unchanged() {  # glmire_pristine_unchanged <root>
+  local root=$1 changed
+  [ -f "$root/pristine.list" ] || return 0
+  changed=$(diff <(glmire_prefix_list "$root/pristine") "$root/pristine.list" | grep '^[<>]' | head -n 5)
+  [ -z "$changed" ] && return 0
+  echo "wine-env: the pristine prefix in $root changed since it was made:" >&2
+  printf '  %s\n' "$changed" >&2
+  return 1
 }
 
 # Starts wineserver and Wine's background services with their output away from
@@ -290,7 +331,7 @@ glmire_private_root() {
   local source=$shared/pristine
   glmire_prefix_up "$lockfd" || rc=1
   [ -d "$source" ] || source=$WINEPREFIX  # a tree made before there was a pristine copy
-  [ $rc -ne 0 ] || cp -a "$source" "$own/prefix" || rc=1
+  [ $rc -ne 0 ] || glmire_prefix_clone "$source" "$own/prefix" || rc=1
   exec {lockfd}>&-
   if [ $rc -ne 0 ]; then
     echo "wine-env: could not copy the prefix $WINEPREFIX to $own" >&2

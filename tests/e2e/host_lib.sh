@@ -31,7 +31,8 @@ e2e_plant_system_file() {  # e2e_plant_system_file <file> <name>
       touch "$E2E_KEPT/$name.absent"
     fi
   fi
-  cp "$1" "$E2E_SYSTEM32/$name"
+  # Never written through: the prefix's program files are links to the pristine ones.
+  cp --remove-destination "$1" "$E2E_SYSTEM32/$name"
 }
 
 # Notes the original ScreenSaveUsePassword ("<type> <data>", or nothing) once.
@@ -72,7 +73,7 @@ e2e_restore_system() {
         fi
         ;;
       *.absent) rm -f "$E2E_SYSTEM32/${name%.absent}" ;;
-      *) cp -p "$kept" "$E2E_SYSTEM32/$name" ;;
+      *) cp -p --remove-destination "$kept" "$E2E_SYSTEM32/$name" ;;
     esac
     rm -f "$kept"
   done
