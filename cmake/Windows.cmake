@@ -25,6 +25,9 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$")
   # The PE32 saver: Windows 95 and NT 4.0 onwards (its import and instruction checks).
   set(GLMIRE_PE32 TRUE)
+  # A second prefix, win64, in which the PE32 runs as 64-bit Windows runs it
+  # (WoW64: a syswow64 system folder, file-system redirection).
+  set(GLMIRE_WOW64_ROOT ${CMAKE_BINARY_DIR}/wine64)
   # C symbols carry a leading underscore on i386.
   set(GLMIRE_SYMBOL_PREFIX "_")
   # The 9x family and NT 4 refuse images that ask for a newer subsystem.

@@ -14,6 +14,13 @@ if [ -z "${E2E_DEFER_UP:-}" ]; then
   glmire_wine_up || { echo "e2e: Wine environment not available" >&2; glmire_private_end; exit 1; }
 fi
 
+# A WoW64 case that ran in a 32-bit prefix would prove nothing of 64-bit Windows.
+if [ -n "${GLMIRE_E2E_WOW64:-}" ] && ! grep -qx '#arch=win64' "$WINEPREFIX/system.reg"; then
+  echo "e2e: $WINEPREFIX is no win64 prefix: this WoW64 case cannot run in it" >&2
+  glmire_private_end
+  exit 1
+fi
+
 E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/glmire-e2e.XXXXXX")
 E2E_PIDS=()
 E2E_PASSED=0
