@@ -18,6 +18,7 @@ source scripts/wine-env.sh
 
 logs=$(mktemp -d)
 background=()
+start=$(date +%s)
 
 # Nothing of the run stays behind, interrupted or not: the background trees,
 # and every Wine server, display and prefix copy of the trees' tests.
@@ -50,19 +51,24 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM HUP
 
+elapsed() { echo $(($(date +%s) - start)); }
+
 # Configures, builds and tests one preset; its output goes to <log>, its
 # "passed failed" counts to <log>.count. Tests that did not run are not counted.
 run_workflow() {  # run_workflow <log> <preset> [configure arguments...]
-  local log=$1 preset=$2 out
+  local log=$1 preset=$2 out configured built
   shift 2
   out=$(mktemp -p "$logs")
   echo "=== $preset ===" >"$log"
-  if ! { cmake --preset "$preset" "$@" >"$out" 2>&1 && cmake --build --preset "$preset" >>"$out" 2>&1; }; then
+  if ! { cmake --preset "$preset" "$@" >"$out" 2>&1 && configured=$(elapsed) &&
+         cmake --build --preset "$preset" >>"$out" 2>&1; }; then
     cat "$out" >>"$log"
     echo "0 1" >"$log.count"
     return 1
   fi
+  built=$(elapsed)
   ctest --preset "$preset" >"$out" 2>&1
+  echo "(configured at $configured s, built at $built s, tested at $(elapsed) s of the run)" >>"$log"
   grep -v -E '^ +Start |Test +#[0-9]+: .* Passed' "$out" >>"$log"
   local summary total fail
   summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$out")
@@ -100,7 +106,6 @@ wine_tree() {  # wine_tree <log> <preset> <win32|win64> [configure arguments...]
   [ -z "$wow64" ] || wait "$wow64" || cat "$log.wine64" >>"$log"
 }
 
-start=$(date +%s)
 if glmire_runs_32bit; then
   run_in_background wine_tree "$logs/2" windows win32 -DGLMIRE_WINE_TESTS=ON
   pe32_note=""

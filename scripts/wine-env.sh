@@ -205,10 +205,11 @@ glmire_prefix_up() {
 # tables): Wine only ever reads them, and they are nearly all of its size.
 glmire_program_file='.*\.\(dll\|exe\|drv\|sys\|vxd\|ocx\|cpl\|acm\|tlb\|ds\|ax\|com\|nls\|mui\|ttf\)'
 
-# Every file of a prefix with its size, change time and mode: a file written in
+# Every file of a prefix with its size, modification time and mode (not its
+# change time, which a new link to it moves): a file written in
 # place, added or removed shows as a changed line.
 glmire_prefix_list() {  # glmire_prefix_list <prefix>
-  (cd "$1" && find . -printf '%p %y %s %C@ %m\n' | LC_ALL=C sort)
+  (cd "$1" && find . -printf '%p %y %s %T@ %m\n' | LC_ALL=C sort)
 }
 
 # A private prefix from a pristine one in a fraction of a copy's time and
