@@ -185,20 +185,24 @@ glmire_prefix_up() {
     return 1
   fi
   wineserver -k >/dev/null 2>&1 {lockfd}>&-
-  rm -rf "$WINEPREFIX"
-  # Wine writes the registry lazily; wait for the server before the prefix counts as made.
-  wineboot -i </dev/null >"$root/wineboot.log" 2>&1 {lockfd}>&- || true
-  # No crash dialog that would leave a test waiting on a click.
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-    </dev/null >>"$root/wineboot.log" 2>&1 {lockfd}>&-
-  wineserver -w {lockfd}>&-
-  [ -f "$WINEPREFIX/system.reg" ] || { echo "wine-env: wineboot failed (see $root/wineboot.log)" >&2; return 1; }
-  touch "$WINEPREFIX/.glmire-ready"
-  # Tests plant files and set values in the prefix while they run; the
-  # private copies the end-to-end scripts take are made from this untouched one.
-  rm -rf "$root/pristine" "$root/pristine.list"
-  cp -a "$WINEPREFIX" "$root/pristine" || { rm -rf "$root/pristine"; echo "wine-env: could not keep a copy of $WINEPREFIX" >&2; return 1; }
+  rm -rf "$WINEPREFIX" "$root/pristine" "$root/pristine.list"
+  # Tests plant files and set values in the prefix while they run: the prefix
+  # is made as "pristine", which nothing runs in, and the tree's own prefix
+  # and every test's private one are linked copies of it.
+  (
+    export WINEPREFIX="$root/pristine"
+    # Wine writes the registry lazily; wait for the server before the prefix counts as made.
+    wineboot -i </dev/null >"$root/wineboot.log" 2>&1 {lockfd}>&- || true
+    # No crash dialog that would leave a test waiting on a click.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+      </dev/null >>"$root/wineboot.log" 2>&1 {lockfd}>&-
+    wineserver -w {lockfd}>&-
+  )
+  [ -f "$root/pristine/system.reg" ] || { echo "wine-env: wineboot failed (see $root/wineboot.log)" >&2; return 1; }
+  touch "$root/pristine/.glmire-ready"
   glmire_prefix_list "$root/pristine" >"$root/pristine.list"
+  glmire_prefix_clone "$root/pristine" "$WINEPREFIX" ||
+    { rm -rf "$WINEPREFIX"; echo "wine-env: could not copy $root/pristine to $WINEPREFIX" >&2; return 1; }
 }
 
 # Wine's program files in a prefix (its DLLs, programs, drivers, code-page
@@ -329,10 +333,8 @@ glmire_private_root() {
   # The copy is taken under the tree's lock, never of a prefix still being
   # made, and of the prefix as it was made: the tree's own may have a unit
   # test's stand-in verifier or password setting in it right now.
-  local source=$shared/pristine
   glmire_prefix_up "$lockfd" || rc=1
-  [ -d "$source" ] || source=$WINEPREFIX  # a tree made before there was a pristine copy
-  [ $rc -ne 0 ] || glmire_prefix_clone "$source" "$own/prefix" || rc=1
+  [ $rc -ne 0 ] || glmire_prefix_clone "$shared/pristine" "$own/prefix" || rc=1
   exec {lockfd}>&-
   if [ $rc -ne 0 ]; then
     echo "wine-env: could not copy the prefix $WINEPREFIX to $own" >&2
