@@ -14,6 +14,11 @@ struct DriftWorker {
   HWND window;
   HANDLE thread;         // null when no worker was started
   volatile LONG stop;    // bit 0: end at the next frame; written by the main thread only
+  // Non-zero: the system asked for the window to be painted, so the next
+  // frame puts the whole picture up, not just the patch's places. Set by the
+  // main thread and taken (read and cleared in one step) by the worker, both
+  // with InterlockedExchange, as the stop bit is written.
+  volatile LONG repaint;
   // Set with the stop bit, so that a worker waiting out the time between two
   // frames ends at once rather than up to a frame later: the process ends
   // that much sooner after the window is gone. Null: the worker sleeps.
