@@ -14,6 +14,7 @@ EffectLinks effectLinks = {nullptr, nullptr};
 // has no stack probe to grow a thread's stack past its guard page in one
 // step. The process runs one worker (driftWorker) at a time.
 char mapPathBuffer[kShadeMapPathCapacity];
+uint16_t mapPathWide[kShadeMapPathCapacity];
 
 constexpr char kFailureText[] = "Cannot load glmire.bmp";
 constexpr DWORD kFrameMilliseconds = 50;
@@ -102,7 +103,9 @@ void ShowFailure(const DriftRun* run) {
 int32_t AnimateDrift(void* context) {
   DriftRun* run = static_cast<DriftRun*>(context);
   SeedRandom(GetTickCount());
-  const char* mapPath = ShadeMapPath(mapPathBuffer, sizeof mapPathBuffer) == 0 ? mapPathBuffer : nullptr;
+  ShadeMapFile mapFile = {};
+  const ShadeMapFile* mapPath =
+      ShadeMapFileBeside(&mapFile, mapPathWide, mapPathBuffer, kShadeMapPathCapacity) == 0 ? &mapFile : nullptr;
   RECT windowRect = {};
   GetWindowRect(run->window, &windowRect);
   if (PrepareEffect(&run->parts, mapPath) != 0) {
@@ -301,7 +304,7 @@ void* TakeSaveBuffer(const FrameBuffer* frame, const ShadeMap* map, int32_t elem
 
 }  // namespace
 
-int32_t PrepareEffect(EffectParts* parts, const char* path) {
+int32_t PrepareEffect(EffectParts* parts, const ShadeMapFile* path) {
   parts->copySave = nullptr;
   parts->saveBuffer = nullptr;
   parts->map = ShadeMap{};

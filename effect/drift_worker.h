@@ -57,7 +57,7 @@ LRESULT CALLBACK EffectWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 // unless a test sets others (SetDriftPieces(nullptr) goes back to them).
 struct DriftPieces {
   // LoadShadeMap's contract: 0, or negative with the record empty.
-  int32_t (*loadMap)(ShadeMap* map, uint8_t* palette, const char* path);
+  int32_t (*loadMap)(ShadeMap* map, uint8_t* palette, const ShadeMapFile* file);
   // Draws rect of frame at its own place on dc (PresentRect), and sees that it
   // reaches the screen.
   void (*present)(const FrameBuffer* frame, HDC dc, Rect rect);
@@ -90,7 +90,7 @@ void TakeSnapshot(DriftWorker* record, EffectParts* parts);
 // from the copy to a snapshot made from it when the copy's buffer cannot be
 // had), builds that picture's shading table and chooses the shading loop.
 // 0, or -1 with nothing held.
-int32_t PrepareEffect(EffectParts* parts, const char* path);
+int32_t PrepareEffect(EffectParts* parts, const ShadeMapFile* file);
 // Gives back everything parts holds, whatever the phase; parts reads empty.
 void ReleaseEffect(EffectParts* parts);
 // The worker's body: 0 after a stop, -1 when the effect cannot be prepared or

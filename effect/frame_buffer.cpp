@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "effect/system_version.h"
+
 namespace {
 
 // A top-down section of 16 (5-5-5) or 32 bits a pixel into frame.
@@ -116,15 +118,8 @@ bool BlitInto(const FrameBuffer* frame, HDC from, int32_t fromX, int32_t fromY, 
 // and the flag exist from NT 5.0 (2000) on. The 9x family and NT 4.0 get the
 // plain copy they know.
 constexpr DWORD kCaptureBlt = 0x40000000;
-static_assert(sizeof(OSVERSIONINFOA) == 148, "GetVersionExA needs the 148-byte record");
 
-DWORD ScreenReadRop() {
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof version;
-  const bool layered = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
-                       version.dwMajorVersion >= 5;
-  return layered ? SRCCOPY | kCaptureBlt : SRCCOPY;
-}
+DWORD ScreenReadRop() { return NtMajorVersion() >= 5 ? SRCCOPY | kCaptureBlt : SRCCOPY; }
 
 // Creates frame at the size of SaverScreenRect, 16 (5-5-5) or 32 bits a
 // pixel, and copies that part of the screen into it; GDI converts the

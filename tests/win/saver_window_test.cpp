@@ -194,7 +194,7 @@ TEST(Preview, AMissingMapLeavesTheWholePaneBlackButForTheMessage) {
 // reach the window, so no frame mends by chance what a test spoils, and the
 // map (gray 128) changes nothing.
 volatile LONG wholePresents;
-int32_t LoadNeutral(ShadeMap* map, uint8_t* palette, const char*) {
+int32_t LoadNeutral(ShadeMap* map, uint8_t* palette, const ShadeMapFile*) {
   map->pixels = static_cast<uint8_t*>(AllocBlock(64 * 64));
   map->width = map->height = 64;
   for (int i = 0; i < 256 * 4; ++i) palette[i] = 128;
