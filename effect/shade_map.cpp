@@ -41,9 +41,14 @@ typedef BOOL(WINAPI* IsWow64ProcessProc)(HANDLE process, BOOL* wow64);
 typedef BOOL(WINAPI* RedirectionOffProc)(void** previous);
 typedef BOOL(WINAPI* RedirectionBackProc)(void* previous);
 
+// One call for every look-up keeps the saver small.
+__attribute__((noinline)) void* KernelCall(const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), name));
+}
+
 template <typename Entry>
 Entry KernelEntry(const char* name) {
-  return reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), name)));
+  return reinterpret_cast<Entry>(KernelCall(name));
 }
 
 // Under WOW64 a 32-bit process's opens in the system folder are sent to
