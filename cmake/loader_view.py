@@ -11,7 +11,12 @@ found, on anything that would keep the saver from starting or showing itself:
     PE32, which Windows 95 and NT 4.0 accept), the page-sized section
     alignment and a file alignment those loaders map;
   - an application manifest (RT_MANIFEST 1) that is the project's template
-    with this image's processor in it and nothing else changed;
+    with this image's processor in it and nothing else changed, well-formed,
+    with its DPI settings in the documented form: one windowsSettings (asm.v3)
+    in the application, holding dpiAware (2005 namespace) and dpiAwareness
+    (2016 namespace), and neither anywhere else (Windows' side-by-side parser
+    may ignore settings elsewhere, and refuses to start a program whose
+    manifest it cannot parse);
   - a VERSIONINFO whose fixed and string versions, file description and
     product name are the ones given.
 
@@ -22,6 +27,7 @@ import argparse
 import re
 import struct
 import sys
+import xml.etree.ElementTree as ElementTree
 
 # What each --arch means to the loader: COFF machine, optional-header magic and
 # the oldest system versions the image may ask for.
@@ -33,6 +39,39 @@ GUI_SUBSYSTEM = 2
 RT_VERSION = 16
 RT_MANIFEST = 24
 MANIFEST_ARCH_PLACEHOLDER = "@GLMIRE_MANIFEST_ARCH@"
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+DPI_SETTINGS = {
+    "dpiAware": "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}",
+    "dpiAwareness": "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}",
+}
+
+
+def manifest_problems(text):
+    """What keeps the manifest's DPI settings from being read as documented."""
+    try:
+        root = ElementTree.fromstring(text.encode("utf-8"))
+    except ElementTree.ParseError as error:
+        return ["manifest: not well-formed XML: %s" % error]
+    if root.tag != ASM_V1 + "assembly":
+        return ["manifest: root element %s, expected assembly (asm.v1)" % root.tag]
+    everywhere = [element for element in root.iter() if element.tag.endswith("windowsSettings")]
+    placed = [element for application in root.findall(ASM_V3 + "application")
+              for element in application.findall(ASM_V3 + "windowsSettings")]
+    if len(everywhere) != 1 or len(placed) != 1:
+        return ["manifest windowsSettings: found %d (%d as asmv3:windowsSettings in asmv3:application), "
+                "expected exactly one there holding every DPI setting" % (len(everywhere), len(placed))]
+    problems = []
+    settings = placed[0]
+    for name, namespace in DPI_SETTINGS.items():
+        inside = settings.findall(namespace + name)
+        anywhere = [element for element in root.iter() if element.tag.rpartition("}")[2] == name]
+        if len(inside) != 1 or len(anywhere) != 1:
+            found = sorted(set(element.tag for element in anywhere))
+            problems.append("manifest %s: %d in windowsSettings in namespace %s, %d in all (%s); expected "
+                            "one, there" % (name, len(inside), namespace.strip("{}"), len(anywhere),
+                                            ", ".join(found) or "none"))
+    return problems
 
 
 class Image:
@@ -185,6 +224,7 @@ def check(image_bytes, arch, template, version, description, product):
             problems.append("manifest: %d RT_MANIFEST resources 1, expected one" % count)
         offset, size = manifest
         text = image.data[offset:offset + size].decode("utf-8", "replace")
+        problems.extend(manifest_problems(text))
         identity = re.search(r"<assemblyIdentity\b[^>]*>", text, re.S)
         found_arch = identity and re.search(r'\bprocessorArchitecture="([^"]*)"', identity.group(0))
         if not found_arch:

@@ -14,6 +14,7 @@ EffectLinks effectLinks = {nullptr, nullptr};
 // has no stack probe to grow a thread's stack past its guard page in one
 // step. The process runs one worker (driftWorker) at a time.
 char mapPathBuffer[kShadeMapPathCapacity];
+uint16_t mapPathWide[kShadeMapPathCapacity];
 
 constexpr char kFailureText[] = "Cannot load glmire.bmp";
 constexpr DWORD kFrameMilliseconds = 50;
@@ -50,6 +51,8 @@ struct DriftRun {
   DriftWorker* record;
   HWND window;
   HDC dc;
+  Rect screen;       // the shown picture's bounds
+  bool wholeFrame;   // this frame presents all of screen (a repaint was asked for)
   EffectParts parts;
   // The pictures as the frame step sees them.
   PixelSurface snapshotSurface;
@@ -63,8 +66,10 @@ const FrameBuffer* ShownPicture(const DriftRun* run) {
 
 void PresentFrame(void* context, Rect rect) {
   const DriftRun* run = static_cast<const DriftRun*>(context);
-  driftPieces->present(ShownPicture(run), run->dc, rect);
+  driftPieces->present(ShownPicture(run), run->dc, run->wholeFrame ? run->screen : rect);
 }
+
+bool TakeRepaint(DriftWorker* record) { return InterlockedExchange(&record->repaint, 0) != 0; }
 
 DWORD WINAPI DriftThread(LPVOID record) {
   return static_cast<DWORD>(RunDrift(static_cast<DriftWorker*>(record)));
@@ -89,7 +94,7 @@ void ShowFailure(const DriftRun* run) {
   DrawFailure(run->window, run->dc);
   for (unsigned tick = 1; !(run->record->stop & 1); ++tick) {
     AwaitNextFrame(run->record);
-    if (tick % 5 == 0) DrawFailure(run->window, run->dc);
+    if (TakeRepaint(run->record) || tick % 5 == 0) DrawFailure(run->window, run->dc);
   }
 }
 
@@ -98,7 +103,9 @@ void ShowFailure(const DriftRun* run) {
 int32_t AnimateDrift(void* context) {
   DriftRun* run = static_cast<DriftRun*>(context);
   SeedRandom(GetTickCount());
-  const char* mapPath = ShadeMapPath(mapPathBuffer, sizeof mapPathBuffer) == 0 ? mapPathBuffer : nullptr;
+  ShadeMapFile mapFile = {};
+  const ShadeMapFile* mapPath =
+      ShadeMapFileBeside(&mapFile, mapPathWide, mapPathBuffer, kShadeMapPathCapacity) == 0 ? &mapFile : nullptr;
   RECT windowRect = {};
   GetWindowRect(run->window, &windowRect);
   if (PrepareEffect(&run->parts, mapPath) != 0) {
@@ -118,6 +125,7 @@ int32_t AnimateDrift(void* context) {
     step.snapshot = SnapshotPicture{&run->snapshotSurface, BuildShadeTable(), parts->saveBuffer};
   }
   const Rect screen = DriftBounds(&step);
+  run->screen = screen;
   const LONG windowW = windowRect.right - windowRect.left;
   const LONG windowH = windowRect.bottom - windowRect.top;
   if (windowW != screen.right || windowH != screen.bottom) {
@@ -130,7 +138,9 @@ int32_t AnimateDrift(void* context) {
     SetStretchBltMode(run->dc, COLORONCOLOR);
   }
   // The window may show black until drawn (composited desktops), so the whole
-  // screen goes up once before the first frame.
+  // screen goes up once before the first frame; that answers any paint
+  // request made while the worker prepared.
+  TakeRepaint(run->record);
   driftPieces->present(ShownPicture(run), run->dc, screen);
 
   int32_t sx = static_cast<int32_t>(NextRandom() % static_cast<uint32_t>(screen.right));
@@ -142,6 +152,10 @@ int32_t AnimateDrift(void* context) {
     DriftSegment segment = BeginSegment(sx, sy, tx, ty);
     for (int32_t i = 0; i < segment.steps; ++i) {
       if (run->record->stop & 1) return 0;
+      // Whole, shaded patch and all: a preview's context maps screen
+      // coordinates into the window, so no part of the request's own
+      // rectangle could be named here.
+      run->wholeFrame = TakeRepaint(run->record);
       StepDriftFrame(&step, &segment);
       AwaitNextFrame(run->record);
       AdvanceSegment(&segment);
@@ -167,8 +181,43 @@ void OnEffectDestroy() {
   CheckBlockLedger();
 }
 
+// The system asks for the window's pixels again when something that covered
+// it went away; where no compositor keeps the window's own copy, whatever
+// covered it stays on the screen until the saver draws there. Only the worker
+// draws, and it owns the pictures, so it is asked to, and the main thread
+// never waits for it.
+void RequestRepaint() { InterlockedExchange(&driftWorker.repaint, 1); }
+
+typedef BOOL(WINAPI* ValidateRectProc)(HWND window, const RECT* rect);
+// Looked up at run time, as the saver imports only what the oldest systems
+// are known to implement. Written and read by the main thread alone.
+ValidateRectProc validateRect;
+bool validateRectLooked;
+
+// A paint request once the worker runs: the update region is validated without
+// BeginPaint, which would clip the worker's frames to that region on the
+// context they share (the class gives the window one context) and have a
+// frame drawn meanwhile half lost. false: the request is left to the next
+// layers (before the worker runs, their BeginPaint sends the first erase
+// request, which starts it).
+bool OnEffectPaint(HWND window) {
+  if (driftWorker.thread == nullptr) return false;
+  if (!validateRectLooked) {
+    validateRectLooked = true;
+    validateRect = reinterpret_cast<ValidateRectProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("USER32.DLL"), "ValidateRect")));
+  }
+  if (validateRect == nullptr) return false;
+  RequestRepaint();
+  validateRect(window, nullptr);
+  return true;
+}
+
 void OnEffectEraseBackground(HWND window, HDC dc) {
-  if (driftWorker.thread != nullptr) return;
+  if (driftWorker.thread != nullptr) {
+    RequestRepaint();
+    return;
+  }
   // Until the worker's first drawing the window shows the desktop exactly,
   // from the copy: a composited desktop would show it black meanwhile. The
   // worker owns the copy once it starts, so this is drawn before.
@@ -196,6 +245,9 @@ LRESULT CALLBACK EffectWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       // Nothing but the desktop as it was is painted.
       OnEffectEraseBackground(window, reinterpret_cast<HDC>(wParam));
       return 1;
+    case WM_PAINT:
+      if (OnEffectPaint(window)) return 0;
+      break;
     default:
       break;
   }
@@ -208,6 +260,7 @@ HANDLE StartDriftWorker(DriftWorker* record, HWND window) {
   // the worker takes them.
   record->window = window;
   record->stop = 0;
+  record->repaint = 0;
   record->wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   DWORD id = 0;
   record->thread = CreateThread(nullptr, 0, DriftThread, record, 0, &id);
@@ -251,7 +304,7 @@ void* TakeSaveBuffer(const FrameBuffer* frame, const ShadeMap* map, int32_t elem
 
 }  // namespace
 
-int32_t PrepareEffect(EffectParts* parts, const char* path) {
+int32_t PrepareEffect(EffectParts* parts, const ShadeMapFile* path) {
   parts->copySave = nullptr;
   parts->saveBuffer = nullptr;
   parts->map = ShadeMap{};

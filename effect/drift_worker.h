@@ -14,6 +14,11 @@ struct DriftWorker {
   HWND window;
   HANDLE thread;         // null when no worker was started
   volatile LONG stop;    // bit 0: end at the next frame; written by the main thread only
+  // Non-zero: the system asked for the window to be painted, so the next
+  // frame puts the whole picture up, not just the patch's places. Set by the
+  // main thread and taken (read and cleared in one step) by the worker, both
+  // with InterlockedExchange, as the stop bit is written.
+  volatile LONG repaint;
   // Set with the stop bit, so that a worker waiting out the time between two
   // frames ends at once rather than up to a frame later: the process ends
   // that much sooner after the window is gone. Null: the worker sleeps.
@@ -52,7 +57,7 @@ LRESULT CALLBACK EffectWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 // unless a test sets others (SetDriftPieces(nullptr) goes back to them).
 struct DriftPieces {
   // LoadShadeMap's contract: 0, or negative with the record empty.
-  int32_t (*loadMap)(ShadeMap* map, uint8_t* palette, const char* path);
+  int32_t (*loadMap)(ShadeMap* map, uint8_t* palette, const ShadeMapFile* file);
   // Draws rect of frame at its own place on dc (PresentRect), and sees that it
   // reaches the screen.
   void (*present)(const FrameBuffer* frame, HDC dc, Rect rect);
@@ -85,7 +90,7 @@ void TakeSnapshot(DriftWorker* record, EffectParts* parts);
 // from the copy to a snapshot made from it when the copy's buffer cannot be
 // had), builds that picture's shading table and chooses the shading loop.
 // 0, or -1 with nothing held.
-int32_t PrepareEffect(EffectParts* parts, const char* path);
+int32_t PrepareEffect(EffectParts* parts, const ShadeMapFile* file);
 // Gives back everything parts holds, whatever the phase; parts reads empty.
 void ReleaseEffect(EffectParts* parts);
 // The worker's body: 0 after a stop, -1 when the effect cannot be prepared or

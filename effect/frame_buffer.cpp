@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "effect/system_version.h"
+
 namespace {
 
 // A top-down section of 16 (5-5-5) or 32 bits a pixel into frame.
@@ -86,7 +88,10 @@ constexpr size_t kBandBytes = 240 * 1024;
 // For a screen of 4K that made the capture ten times as slow as the copying
 // it does; bands of a quarter megabyte go through buffers that are used again
 // from band to band, and follow each other within milliseconds.
-bool BlitInto(const FrameBuffer* frame, HDC from, int32_t fromX, int32_t fromY) {
+// rop is how from is read (SRCCOPY with or without CAPTUREBLT); a band the
+// system refuses with the flag is read again, and the rest too, without it,
+// so the copy is never left black where a plain read would have worked.
+bool BlitInto(const FrameBuffer* frame, HDC from, int32_t fromX, int32_t fromY, DWORD rop) {
   HDC memory = CreateCompatibleDC(from);
   if (memory == nullptr) return false;
   HGDIOBJ previous = SelectObject(memory, frame->bitmap);
@@ -96,7 +101,10 @@ bool BlitInto(const FrameBuffer* frame, HDC from, int32_t fromX, int32_t fromY) 
   const int32_t band = rowBytes >= kBandBytes ? 1 : static_cast<int32_t>(kBandBytes / rowBytes);
   for (int32_t top = 0; top < height; top += band) {
     const int32_t rows = height - top < band ? height - top : band;
-    BitBlt(memory, 0, top, width, rows, from, fromX, fromY + top, SRCCOPY);
+    if (!BitBlt(memory, 0, top, width, rows, from, fromX, fromY + top, rop) && rop != SRCCOPY) {
+      rop = SRCCOPY;
+      BitBlt(memory, 0, top, width, rows, from, fromX, fromY + top, rop);
+    }
   }
   // Selecting the section out also makes GDI finish the copy before its
   // pixels are read.
@@ -104,6 +112,14 @@ bool BlitInto(const FrameBuffer* frame, HDC from, int32_t fromX, int32_t fromY) 
   DeleteDC(memory);
   return true;
 }
+
+// Layered windows (translucent notifications, drop shadows, gadgets) are
+// drawn into a screen read only when it asks for them with CAPTUREBLT; they
+// and the flag exist from NT 5.0 (2000) on. The 9x family and NT 4.0 get the
+// plain copy they know.
+constexpr DWORD kCaptureBlt = 0x40000000;
+
+DWORD ScreenReadRop() { return NtMajorVersion() >= 5 ? SRCCOPY | kCaptureBlt : SRCCOPY; }
 
 // Creates frame at the size of SaverScreenRect, 16 (5-5-5) or 32 bits a
 // pixel, and copies that part of the screen into it; GDI converts the
@@ -120,7 +136,7 @@ int32_t CaptureSection(FrameBuffer* frame, WORD bitCount) {
     // screen's): the copy starts at the area's corner as seen from there.
     RECT origin = {};
     GetWindowRect(desktop, &origin);
-    copied = BlitInto(frame, screen, area.left - origin.left, area.top - origin.top);
+    copied = BlitInto(frame, screen, area.left - origin.left, area.top - origin.top, ScreenReadRop());
     ReleaseDC(desktop, screen);
   }
   if (copied) return 0;
@@ -134,7 +150,7 @@ bool ConvertInto(const FrameBuffer* frame, const FrameBuffer* from) {
   HDC source = CreateCompatibleDC(nullptr);
   if (source == nullptr) return false;
   HGDIOBJ previous = SelectObject(source, from->bitmap);
-  const bool copied = BlitInto(frame, source, 0, 0);
+  const bool copied = BlitInto(frame, source, 0, 0, SRCCOPY);
   SelectObject(source, previous);
   DeleteDC(source);
   return copied;

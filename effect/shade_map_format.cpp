@@ -175,3 +175,13 @@ int32_t FormShadeMapPath(char* path, uint32_t length, uint32_t capacity,
   std::memcpy(path + cut, kMapName, sizeof kMapName);
   return 0;
 }
+
+int32_t FormWideShadeMapPath(uint16_t* path, uint32_t length, uint32_t capacity) {
+  if (capacity == 0 || length >= capacity - 1) return -1;
+  uint32_t cut = 0;
+  for (uint32_t i = 0; i < length; ++i)
+    if (path[i] == '\\') cut = i + 1;
+  if (sizeof kMapName > capacity - cut) return -1;
+  for (uint32_t i = 0; i < sizeof kMapName; ++i) path[cut + i] = static_cast<uint8_t>(kMapName[i]);
+  return 0;
+}

@@ -81,3 +81,6 @@ uint8_t GrayLevel(const uint8_t* entry);
 // (length + 1 >= capacity).
 int32_t FormShadeMapPath(char* path, uint32_t length, uint32_t capacity,
                          const char* (*next)(const char*));
+// The same for a UTF-16 path (the NT family's wide characters), whose
+// backslash unit is never part of another character. Results as above.
+int32_t FormWideShadeMapPath(uint16_t* path, uint32_t length, uint32_t capacity);

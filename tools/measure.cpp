@@ -395,7 +395,8 @@ void TimedPresent(void* context, Rect rect) {
 int FrameCost(const char* mapPath, int frames) {
   ShadeMap map = {};
   uint8_t palette[1024];
-  if (LoadShadeMap(&map, palette, mapPath) != 0) {
+  const ShadeMapFile file = {nullptr, mapPath};
+  if (LoadShadeMap(&map, palette, &file) != 0) {
     std::fprintf(stderr, "cannot load %s\n", mapPath);
     return 1;
   }

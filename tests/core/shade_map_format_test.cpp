@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -344,6 +346,36 @@ TEST(ShadeMapPathForm, CutsAfterTheLastWholeCharacterBackslash) {
       EXPECT_STREQ(path.data(), k.path) << k.module;
     }
     EXPECT_EQ(path[k.capacity], '#') << k.module;
+  }
+}
+
+// The NT family's wide path: a folder in any script (here Cyrillic and CJK)
+// keeps its letters, and only whole backslash units separate folders.
+TEST(ShadeMapPathForm, WidePathsCutAfterTheLastBackslash) {
+  struct Case {
+    const char16_t* module; uint32_t capacity; int32_t result; const char16_t* path;
+  };
+  const Case cases[] = {
+      {u"C:\\\u0417\u0430\u0441\u0442\u0430\u0432\u043a\u0438\\glmire.scr", 64, 0,
+       u"C:\\\u0417\u0430\u0441\u0442\u0430\u0432\u043a\u0438\\glmire.bmp"},
+      {u"C:\\\u8868\u793a\\\u8868\u793a.scr", 64, 0, u"C:\\\u8868\u793a\\glmire.bmp"},
+      {u"glmire.scr", 64, 0, u"glmire.bmp"},
+      {u"C:\\d\\x.scr", 16, 0, u"C:\\d\\glmire.bmp"},  // exactly fits with its terminator
+      {u"C:\\d\\x.scr", 15, -1, nullptr},
+      {u"C:\\d\\abcdefgh", 14, -1, nullptr},  // the module path itself may be cut short
+  };
+  for (const Case& k : cases) {
+    std::u16string module(k.module);
+    std::vector<uint16_t> path(k.capacity + 8, '#');
+    std::copy(module.begin(), module.end(), path.begin());
+    const uint32_t length = static_cast<uint32_t>(module.size());
+    EXPECT_EQ(FormWideShadeMapPath(path.data(), length, k.capacity), k.result) << k.capacity;
+    if (k.path) {
+      const std::u16string expected(k.path);
+      EXPECT_EQ(std::u16string(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(expected.size() + 1)),
+                expected + u'\0');
+    }
+    EXPECT_EQ(path[k.capacity], '#');
   }
 }
 

@@ -55,9 +55,9 @@ check "icon image 1" "$(resource icon 1 | grep -c '^1 3 /\* RT_ICON \*/')" 1
 manifest=$(resource 24 1 | sed -n 's/^ *"\(.*\)\\n"$/\1/p' | sed 's/""/"/g')
 check "manifest present" "$(resource 24 1 | head -1)" '1 24 /* RT_MANIFEST */'
 check "manifest: aware of each monitor's DPI, read by Vista to 8.1" \
-  "$(grep -c '<dpiAware>true/pm</dpiAware>' <<<"$manifest")" 1
+  "$(grep -c '<dpiAware [^>]*>true/pm</dpiAware>' <<<"$manifest")" 1
 check "manifest: per-monitor v2, read by Windows 10 and later" \
-  "$(grep -c '<dpiAwareness>PerMonitorV2, PerMonitor</dpiAwareness>' <<<"$manifest")" 1
+  "$(grep -c '<dpiAwareness [^>]*>PerMonitorV2, PerMonitor</dpiAwareness>' <<<"$manifest")" 1
 check "manifest: the 2005 and 2016 windowsSettings namespaces" \
   "$(grep -c -e 'xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings"' \
        -e 'xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings"' <<<"$manifest")" 2

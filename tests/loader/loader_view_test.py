@@ -81,6 +81,21 @@ def cases(arch):
     ]
 
 
+# The manifest's DPI settings as the side-by-side parser reads them, on the
+# template's text: each case breaks it in one way.
+def manifest_cases(text):
+    split = text.replace("      <dpiAwareness", "    </asmv3:windowsSettings>\n    <asmv3:windowsSettings>\n"
+                                                "      <dpiAwareness", 1)
+    aware = next(line for line in text.splitlines(True) if "<dpiAware " in line)
+    moved = text.replace(aware, "", 1).replace("    <asmv3:windowsSettings>", aware + "    <asmv3:windowsSettings>", 1)
+    return [
+        ("manifest not well-formed", text.replace("</dpiAware>", "</dpiAwarx>", 1), "manifest: not well-formed"),
+        ("one windowsSettings for each setting", split, "manifest windowsSettings: found 2"),
+        ("dpiAwareness in the 2005 namespace", text.replace("SMI/2016/", "SMI/2005/", 1), "manifest dpiAwareness: 0"),
+        ("dpiAware beside windowsSettings, not in it", moved, "manifest dpiAware: 0"),
+    ]
+
+
 def set_field_machine(value):
     def mutate(data):
         image = loader_view.Image(bytes(data))
@@ -119,7 +134,14 @@ def main():
         else:
             failures += 1
             print("FAIL: %s: expected a problem with %r, got %s" % (name, expected, problems or "none"))
-    print("%d cases, %d failed" % (len(cases(arch)), failures))
+    for name, broken, expected in manifest_cases(text):
+        problems = loader_view.manifest_problems(broken)
+        if broken != text and any(expected in problem for problem in problems):
+            print("ok: %s: %s" % (name, next(p for p in problems if expected in p)))
+        else:
+            failures += 1
+            print("FAIL: %s: expected a problem with %r, got %s" % (name, expected, problems or "none"))
+    print("%d cases, %d failed" % (len(cases(arch)) + len(manifest_cases(text)), failures))
     return 1 if failures else 0
 
 

@@ -46,13 +46,13 @@ void TakeMap(ShadeMap* map, uint8_t* palette) {
   for (int i = 0; i < 256 * 4; ++i) palette[i] = 128;
 }
 
-int32_t LoadThenCrash(ShadeMap* map, uint8_t* palette, const char*) {
+int32_t LoadThenCrash(ShadeMap* map, uint8_t* palette, const ShadeMapFile*) {
   TakeMap(map, palette);
   Crash();  // as the reader would, part-way through a file
   return 0;
 }
 
-int32_t LoadInMemory(ShadeMap* map, uint8_t* palette, const char*) {
+int32_t LoadInMemory(ShadeMap* map, uint8_t* palette, const ShadeMapFile*) {
   TakeMap(map, palette);
   return 0;
 }
@@ -206,7 +206,7 @@ TEST(ShadeLoop, TheVectorLoopRunsWhereProcessorAndSystemAllowIt) {
   UseSse2Shading(false);
 }
 
-int32_t FailToLoad(ShadeMap*, uint8_t*, const char*) { return -1; }
+int32_t FailToLoad(ShadeMap*, uint8_t*, const ShadeMapFile*) { return -1; }
 
 COLORREF seenAtCentre;
 int looksAtCentre;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "effect/block_ledger.h"
+#include "effect/drift_worker.h"
 #include "effect/frame_buffer.h"
 #include "host/saver_state.h"
 
@@ -186,6 +188,121 @@ TEST(Preview, AMissingMapLeavesTheWholePaneBlackButForTheMessage) {
     }
   EXPECT_EQ(blackBelowText, belowText);  // the whole pane, not a rectangle somewhere else
   EXPECT_LT(black, kPaneW * kPaneH);     // and the text at its top-left
+}
+
+// The drift held still: only the worker's presents of its whole picture
+// reach the window, so no frame mends by chance what a test spoils, and the
+// map (gray 128) changes nothing.
+volatile LONG wholePresents;
+int32_t LoadNeutral(ShadeMap* map, uint8_t* palette, const ShadeMapFile*) {
+  map->pixels = static_cast<uint8_t*>(AllocBlock(64 * 64));
+  map->width = map->height = 64;
+  for (int i = 0; i < 256 * 4; ++i) palette[i] = 128;
+  return 0;
+}
+void PresentWholeOnly(const FrameBuffer* frame, HDC dc, Rect rect) {
+  if (rect.left != 0 || rect.top != 0 || rect.right != frame->header.biWidth ||
+      rect.bottom != -frame->header.biHeight)
+    return;
+  PresentRect(frame, dc, rect, 0, 0);
+  GdiFlush();
+  InterlockedIncrement(&wholePresents);
+}
+
+// The pixels of part of window's client area, through a context of its own
+// (the window's own one is the worker's).
+std::vector<uint32_t> ReadPart(HWND window, RECT part) {
+  const int w = part.right - part.left, h = part.bottom - part.top;
+  HDC dc = GetDCEx(window, nullptr, DCX_CACHE);
+  BITMAPINFOHEADER header = {sizeof header, w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+  HDC memory = CreateCompatibleDC(dc);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, dc, part.left, part.top, SRCCOPY);
+  GdiFlush();
+  const auto* px = static_cast<const uint32_t*>(bits);
+  std::vector<uint32_t> seen(px, px + w * h);
+  SelectObject(memory, old);
+  DeleteDC(memory);
+  DeleteObject(bitmap);
+  ReleaseDC(window, dc);
+  for (uint32_t& p : seen) p &= 0xFFFFFF;
+  return seen;
+}
+
+// A dialog that covered part of the saver and closed: its pixels are left
+// there and the system invalidates the part it covered.
+struct Covered {
+  bool preview;
+  RECT part;
+  std::vector<uint32_t> picture;
+  int phase;  // 0: waiting for the worker's picture; 1: covered, waiting for the picture back
+  int looks;
+  bool pictured, spoilt, back;
+} covered;
+
+void CALLBACK CoverThenLook(HWND, UINT, UINT_PTR id, DWORD) {
+  Covered& c = covered;
+  const HWND window = saverState.window;
+  ++c.looks;
+  if (c.phase == 0) {
+    if (wholePresents == 0 && c.looks < 200) return;
+    c.pictured = wholePresents > 0;
+    RECT client = {};
+    GetClientRect(window, &client);
+    c.part = RECT{client.right / 4, client.bottom / 4, client.right / 2, client.bottom / 2};
+    c.picture = ReadPart(window, c.part);
+    HDC dc = GetDCEx(window, nullptr, DCX_CACHE);
+    PatBlt(dc, c.part.left, c.part.top, c.part.right - c.part.left, c.part.bottom - c.part.top, DSTINVERT);
+    ReleaseDC(window, dc);
+    c.spoilt = ReadPart(window, c.part) != c.picture;
+    InvalidateRect(window, &c.part, TRUE);
+    c.phase = 1;
+    c.looks = 0;
+    return;
+  }
+  c.back = ReadPart(window, c.part) == c.picture;
+  if (!c.back && c.looks < 200) return;
+  KillTimer(nullptr, id);
+  if (c.preview)
+    DestroyWindow(window);  // as the display settings end a preview
+  else
+    PostMessageA(window, WM_KEYDOWN, VK_SPACE, 0);
+}
+
+void CALLBACK EndTheRun(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (IsWindow(saverState.window)) DestroyWindow(saverState.window);
+}
+
+// Where no compositor keeps a window's pixels, a paint request is the only
+// news that something covered the saver; it answers with its whole picture.
+TEST(Repaint, WhatCoveredTheSaverIsPaintedOverWithItsPicture) {
+  Scene s;
+  const DriftPieces pieces = {LoadNeutral, PresentWholeOnly, nullptr};
+  for (bool preview : {false, true}) {
+    SCOPED_TRACE(preview ? "preview" : "full screen");
+    const SaverState kept = saverState;
+    saverState.instance = GetModuleHandleA(nullptr);
+    saverState.lastPasswordCheck = 0xFFFFFFFFu;
+    saverState.wakeThreshold = 4;
+    SetDriftPieces(&pieces);
+    wholePresents = 0;
+    covered = Covered{};
+    covered.preview = preview;
+    SetTimer(nullptr, 0, 50, CoverThenLook);
+    const UINT_PTR giveUp = SetTimer(nullptr, 0, 30000, EndTheRun);
+
+    EXPECT_EQ(RunSaverWindow(preview ? s.pane : nullptr), 0);
+    KillTimer(nullptr, giveUp);
+    SetDriftPieces(nullptr);
+    UnregisterClassA("WindowsScreenSaverClass", saverState.instance);
+    saverState = kept;
+    ASSERT_TRUE(covered.pictured) << "the worker never put its picture up";
+    ASSERT_TRUE(covered.spoilt) << "drawing over the window changed nothing";
+    EXPECT_TRUE(covered.back) << "the covered part still shows what covered it";
+  }
 }
 
 // Starts at the same moment: the one that holds the full screen runs, any

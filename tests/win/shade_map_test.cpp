@@ -13,6 +13,13 @@
 
 namespace {
 
+// An ANSI file name as the reader takes it; valid while path is.
+const ShadeMapFile* Named(const std::string& path) {
+  static ShadeMapFile file;
+  file = ShadeMapFile{nullptr, path.c_str()};
+  return &file;
+}
+
 std::string ExecutableFolder() {
   char path[MAX_PATH * 4];
   const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
@@ -69,14 +76,14 @@ TEST_F(MapFiles, RefusalsTakeNoBlockAndLeaveNoHandle) {
     const std::string path = Write(k.name, k.bytes);
     ShadeMap map{1, 2, nullptr};
     uint8_t palette[1024];
-    EXPECT_EQ(LoadShadeMap(&map, palette, path.c_str()), k.withPalette) << k.name;
-    EXPECT_EQ(LoadShadeMap(&map, nullptr, path.c_str()), k.without) << k.name;
+    EXPECT_EQ(LoadShadeMap(&map, palette, Named(path)), k.withPalette) << k.name;
+    EXPECT_EQ(LoadShadeMap(&map, nullptr, Named(path)), k.without) << k.name;
     EXPECT_EQ(map.width, 0);
     EXPECT_EQ(map.pixels, nullptr);
     EXPECT_NE(DeleteFileA(path.c_str()), 0) << k.name << " is still open";
   }
   ShadeMap map;
-  EXPECT_EQ(LoadShadeMap(&map, nullptr, (folder_ + "missing.bmp").c_str()), -1);
+  EXPECT_EQ(LoadShadeMap(&map, nullptr, Named(folder_ + "missing.bmp")), -1);
   ReleaseShadeMap(&map);  // releasing the empty map is harmless
 }
 
@@ -87,7 +94,7 @@ TEST(ShadeMapFiles, OtherProgramsMapsReadThroughThePlatform) {
                            "pillow-top-down.bmp"}) {
     ShadeMap map;
     uint8_t palette[1024];
-    ASSERT_EQ(LoadShadeMap(&map, palette, FixtureMapPath(name).c_str()), 0) << FixtureMapPath(name);
+    ASSERT_EQ(LoadShadeMap(&map, palette, Named(FixtureMapPath(name))), 0) << FixtureMapPath(name);
     // Closed again: a handle still reading would refuse an exclusive open.
     HANDLE f = CreateFileA(FixtureMapPath(name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(f, INVALID_HANDLE_VALUE) << name;
@@ -114,7 +121,7 @@ TEST(ShadeMapFiles, TheBuildsMapsAreAcceptableGrayMaps) {
     const std::string path = build + name;
     ShadeMap map;
     uint8_t palette[1024];
-    ASSERT_EQ(LoadShadeMap(&map, palette, path.c_str()), 0) << path;
+    ASSERT_EQ(LoadShadeMap(&map, palette, Named(path)), 0) << path;
     EXPECT_GE(map.width, 64);
     EXPECT_GE(map.height, 64);
     EXPECT_EQ(map.width % 4, 0);
@@ -146,6 +153,16 @@ TEST(ShadeMapFiles, PathIsBesideTheExecutable) {
   std::vector<char> path(kShadeMapPathCapacity);
   ASSERT_EQ(ShadeMapPath(path.data(), kShadeMapPathCapacity), 0);
   EXPECT_EQ(std::string(path.data()), ExecutableFolder() + "glmire.bmp");
+  // The NT family names it in wide characters, which any folder name keeps.
+  std::vector<uint16_t> wide(kShadeMapPathCapacity);
+  ShadeMapFile file = {};
+  ASSERT_EQ(ShadeMapFileBeside(&file, wide.data(), path.data(), kShadeMapPathCapacity), 0);
+  ASSERT_EQ(file.wide, wide.data());
+  wchar_t module[MAX_PATH * 4] = {};
+  std::wstring expected(module, GetModuleFileNameW(nullptr, module, MAX_PATH * 4));
+  expected = expected.substr(0, expected.rfind(L'\\') + 1) + L"glmire.bmp";
+  EXPECT_TRUE(std::wstring(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(expected.size())) == expected &&
+              wide[expected.size()] == 0);
   char tiny[8];
   EXPECT_EQ(ShadeMapPath(tiny, sizeof tiny), -1);
   EXPECT_EQ(ShadeMapPath(tiny, 0), -1);
