@@ -110,7 +110,7 @@ if glmire_runs_32bit; then
   run_in_background wine_tree "$logs/2" windows win32 -DGLMIRE_WINE_TESTS=ON
   pe32_note=""
 else
-  pe32_note="PE32 suite under Wine NOT RUN: $(glmire_32bit_reason); only its build checks ran"
+  pe32_note="PE32 suite under Wine (and its WoW64 cases) NOT RUN: $(glmire_32bit_reason); only its build checks ran"
 fi
 # The i386 tree runs where the kernel runs 32-bit programs, else under qemu-i386.
 i386_probe=$(glmire_i386_probe)
