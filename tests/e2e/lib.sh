@@ -298,7 +298,7 @@ e2e_press_delivered() {  # e2e_press_delivered <virtual key>
 e2e_settle() {  # e2e_settle <title> [parent handle]
   local answer
   answer=$(e2e_probe settle "$@")
-  [ "$answer" = settled=3 ] && return 0
+  [ "$answer" = settled=8 ] && return 0
   echo "e2e: '$1' went away while it was handling its input ($answer)" >&2
   return 1
 }

@@ -36,7 +36,7 @@
 //   release                   a key release ('A') and a left-button release, with
 //                             nothing pressed before, through the system's input
 //                             (an X server drops such releases); "released"
-//   settle <title> [parent]   sends three messages that ask for nothing, one after
+//   settle <title> [parent]   sends eight messages that ask for nothing, one after
 //                             another, to the window of that title (a child of the
 //                             parent handle, when given); "settled=<answered>" or "none"
 #include <windows.h>
@@ -519,9 +519,10 @@ int Release() {
 
 // A message sent from another thread is handled only when the window's thread
 // next looks at its queue, before what is posted or input there; that look
-// then goes on to hand out one queued message. So when the third of these has
-// been answered, the thread has handed out and dealt with at least two of the
-// messages that were queued before the first was sent, or had none left.
+// then goes on to hand out one queued message. So when the last of these has
+// been answered, the thread has handed out and dealt with at least seven of
+// the messages that were queued before the first was sent (a move, a click
+// and its release, and what they post), or had none left.
 int Settle(const char* title, const char* parent) {
   HWND owner = parent ? reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoul(parent, nullptr, 10))) : nullptr;
   HWND window = FindWindowExA(owner, nullptr, nullptr, title);
@@ -530,13 +531,14 @@ int Settle(const char* title, const char* parent) {
     return 1;
   }
   int answered = 0;
-  for (int i = 0; i < 3; ++i) {
+  constexpr int kMessages = 8;
+  for (int i = 0; i < kMessages; ++i) {
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &result)) break;
     ++answered;
   }
   Say("settled=%d\n", answered);
-  return answered == 3 ? 0 : 1;
+  return answered == kMessages ? 0 : 1;
 }
 
 }  // namespace
