@@ -20,8 +20,11 @@ open_box() {
   return 1
 }
 
+# The click comes once the move to that point has reached Wine.
 click() {  # click <x,y>
-  xdotool mousemove "${1%,*}" "${1#*,}" sleep 0.2 click 1
+  xdotool mousemove "${1%,*}" "${1#*,}"
+  e2e_pointer_delivered "${1%,*}" "${1#*,}"
+  xdotool click 1
 }
 
 # --- empty tail: no owner; the text; Escape does nothing; OK ends it with 0 ---
@@ -61,8 +64,10 @@ e2e_check "rules" "${parts[4]}" \
   "1. The file name must be GLMIRE.BMP.|2. It must be a 256-color BMP.|3. Its width must be a multiple of 4.|4. Its minimum size is 64x64."
 
 xdotool mousemove 600 400
+e2e_forget_press 27
 xdotool key Escape
-sleep 2
+e2e_press_delivered 27
+e2e_settle "$caption"
 e2e_check "Escape leaves the box open" "$(e2e_hostprobe exists "$(e2e_field "$dialog" window)")" 1
 click "$(e2e_field "$dialog" ok)"
 e2e_check "OK: exit code" "$(e2e_wait_code "$code" 150)" 0
@@ -71,6 +76,7 @@ e2e_check "OK: exit code" "$(e2e_wait_code "$code" 150)" 0
 wine "$GLMIRE_TOOLS/hostprobe.exe" owner 60000 </dev/null >"$E2E_TMP/owner" 2>/dev/null &
 e2e_track $!
 for _ in $(seq 100); do [ -s "$E2E_TMP/owner" ] && break; sleep 0.1; done
+[ -s "$E2E_TMP/owner" ] || echo "e2e: the test's own window did not show in 100 looks" >&2
 owner=$(tr -d '\r\n' <"$E2E_TMP/owner")
 e2e_check "the test's window is in front" "$(e2e_hostprobe foreground)" "$owner"
 open_box " /c" || exit 1
@@ -80,6 +86,7 @@ xdotool key Return
 e2e_check "Enter: exit code" "$(e2e_wait_code "$code" 150)" 0
 e2e_hostprobe close "$owner"
 for _ in $(seq 50); do [ "$(e2e_hostprobe exists "$owner")" = 0 ] && break; sleep 0.1; done
+[ "$(e2e_hostprobe exists "$owner")" = 0 ] || echo "e2e: the test's own window still there after 50 looks" >&2
 
 # --- the caption's close box ends it with 0 ---
 mkdir -p "$E2E_TMP/framed"

@@ -30,6 +30,7 @@ start_owner() {
   wine "$GLMIRE_TOOLS/hostprobe.exe" owner 120000 </dev/null >"$E2E_TMP/$1" 2>/dev/null &
   e2e_track $!
   for _ in $(seq 100); do [ -s "$E2E_TMP/$1" ] && break; sleep 0.1; done
+  [ -s "$E2E_TMP/$1" ] || echo "e2e: the test's window '$1' did not show in 100 looks" >&2
   tr -d '\r\n' <"$E2E_TMP/$1"
 }
 behind=$(start_owner behind)

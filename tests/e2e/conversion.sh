@@ -5,17 +5,25 @@
 # the X server's own pixels under it) into <out.json> for frame_check.py.
 # Needs the display and Wine up (DISPLAY, the prefix's wine on PATH).
 glmire_learn_conversion() {  # glmire_learn_conversion <winprobe.exe> <work dir> <out.json>
-  local probe_exe=$1 dir=$2 out=$3 i rc=1 feed
+  local probe_exe=$1 dir=$2 out=$3 i rc=1 feed try probe
   mkdir -p "$dir"
-  rm -f "$dir/probe.txt" "$dir/commands"
-  mkfifo "$dir/commands"
-  wine "$probe_exe" channels <"$dir/commands" >"$dir/probe.txt" 2>/dev/null &
-  local probe=$!
-  exec {feed}>"$dir/commands"
-  for i in $(seq 300); do
-    grep -q '^widened \|^ramp not seen' "$dir/probe.txt" 2>/dev/null && break
-    kill -0 "$probe" 2>/dev/null || break
-    sleep 0.1
+  # A probe that ends without a word did not get to run (seen under wine64 on
+  # a busy machine): it is started again.
+  for try in 1 2 3; do
+    rm -f "$dir/probe.txt" "$dir/commands"
+    mkfifo "$dir/commands"
+    wine "$probe_exe" channels <"$dir/commands" >"$dir/probe.txt" 2>/dev/null &
+    probe=$!
+    exec {feed}>"$dir/commands"
+    for i in $(seq 300); do
+      grep -q '^widened \|^ramp not seen' "$dir/probe.txt" 2>/dev/null && break
+      kill -0 "$probe" 2>/dev/null || break
+      sleep 0.1
+    done
+    [ -s "$dir/probe.txt" ] || kill -0 "$probe" 2>/dev/null && break
+    echo "winprobe channels: no answer (try $try)" >&2
+    exec {feed}>&-
+    wait "$probe" 2>/dev/null
   done
   # The ramp's own window: a dump of the root while a window with a colormap
   # of its own is up is a 24-bit composite, not the server's pixels.
@@ -28,7 +36,8 @@ glmire_learn_conversion() {  # glmire_learn_conversion <winprobe.exe> <work dir>
   else
     echo "winprobe's ramp: $(head -c 200 "$dir/probe.txt" | tr -d '\r')" >&2
   fi
-  echo >&"$feed"
+  # The probe may be gone already: a write to its pipe must not end the caller.
+  ( trap '' PIPE; echo >&"$feed" ) 2>/dev/null
   exec {feed}>&-
   wait "$probe" 2>/dev/null
   return $rc

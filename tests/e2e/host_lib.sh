@@ -107,6 +107,7 @@ e2e_wait_code() {  # e2e_wait_code <code file> [tenths of a second]
     [ -s "$1" ] && { cat "$1"; return 0; }
     sleep 0.1
   done
+  echo "e2e: no exit code in $(basename "$1") after $i looks" >&2
   echo running
 }
 
@@ -118,5 +119,6 @@ e2e_wait_lines() {  # e2e_wait_lines <file> <n> [tenths of a second]
     [ "$count" -ge "$2" ] && break
     sleep 0.1
   done
+  [ "$count" -ge "$2" ] || echo "e2e: $(basename "$1") has $count lines, not $2, after $i looks" >&2
   echo "$count"
 }

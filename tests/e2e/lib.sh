@@ -26,10 +26,32 @@ E2E_PIDS=()
 E2E_PASSED=0
 E2E_FAILED=0
 
+# Whether a process runs: one that has ended but was not yet reaped is not.
+e2e_running() { kill -0 "$1" 2>/dev/null && ! grep -qs '^State:[[:space:]]*Z' "/proc/$1/status"; }
+
+# Waits until none of the given processes runs; 1 if some still do after
+# <tenths of a second>.
+e2e_wait_gone() {  # e2e_wait_gone <tenths of a second> <pid...>
+  local tenths=$1 i pid left
+  shift
+  for i in $(seq "$tenths"); do
+    left=0
+    for pid in "$@"; do e2e_running "$pid" && { left=1; break; }; done
+    [ "$left" = 0 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 e2e_cleanup() {
   local pid
   for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  sleep 0.2
+  # Wine's processes end on TERM once they get to it; what is still there
+  # after a few seconds is beyond that.
+  if ! e2e_wait_gone 50 "${E2E_PIDS[@]}"; then
+    echo "e2e: still running 5 s after TERM, killed:$(for pid in "${E2E_PIDS[@]}"; do
+      e2e_running "$pid" && printf ' %s' "$pid"; done)" >&2
+  fi
   for pid in "${E2E_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null; done
   rm -rf "$E2E_TMP"
   glmire_private_end
@@ -101,7 +123,7 @@ e2e_screenshot() {  # e2e_screenshot <out.png>
 e2e_show_desktop() {  # e2e_show_desktop <picture>
   feh --fullscreen --hide-pointer --no-menus "$1" >/dev/null 2>&1 &
   e2e_track $!
-  e2e_wait_feh
+  e2e_wait_feh "$1"
 }
 
 # e2e_learn_conversion <out.json>: how this display's pixels read back and
@@ -109,14 +131,35 @@ e2e_show_desktop() {  # e2e_show_desktop <picture>
 source "$GLMIRE_SOURCE/tests/e2e/conversion.sh"
 e2e_learn_conversion() { glmire_learn_conversion "$GLMIRE_TOOLS/winprobe.exe" "$E2E_TMP/conversion" "$1"; }
 
-# Waits for the picture viewer's window to be shown, and a moment for it to paint.
-e2e_wait_feh() {
-  local i
+# Waits for the picture viewer's window to be shown and painted: the screen is
+# <picture> then, each pixel within what a 16-bit display makes of its colour
+# (5 bits a channel, give or take a step where the viewer dithers). A window
+# not yet painted, or painted in part, is far from it.
+e2e_wait_feh() {  # e2e_wait_feh <picture shown over the whole screen>
+  local i off=""
   for i in $(seq 100); do
-    xdotool search --onlyvisible --class feh >/dev/null 2>&1 && { sleep 0.3; return 0; }
+    xdotool search --onlyvisible --class feh >/dev/null 2>&1 && break
     sleep 0.1
   done
-  echo "e2e: the desktop picture did not show" >&2
+  for i in $(seq 100); do
+    e2e_screenshot "$E2E_TMP/feh.png"
+    off=$(/usr/bin/compare -metric AE -fuzz 7% "$1" "$E2E_TMP/feh.png" null: 2>&1)
+    [ "$off" = 0 ] && { rm -f "$E2E_TMP/feh.png"; return 0; }
+    sleep 0.1
+  done
+  echo "e2e: the desktop picture did not show: after $i looks $off pixels off it" >&2
+  return 1
+}
+
+# Moves the pointer and waits until X has it there.
+e2e_park_pointer() {  # e2e_park_pointer <x> <y>
+  local i
+  xdotool mousemove "$1" "$2"
+  for i in $(seq 50); do
+    xdotool getmouselocation 2>/dev/null | grep -q "^x:$1 y:$2 " && return 0
+    sleep 0.1
+  done
+  echo "e2e: the pointer did not get to $1,$2: $(xdotool getmouselocation 2>&1)" >&2
   return 1
 }
 
@@ -125,8 +168,7 @@ e2e_wait_feh() {
 e2e_test_desktop() {
   $E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
   e2e_show_desktop "$E2E_TMP/desktop.png" || return 1
-  xdotool mousemove 1000 10
-  sleep 0.3
+  e2e_park_pointer 1000 10
   e2e_screenshot "$E2E_TMP/before.png"
 }
 
@@ -166,6 +208,28 @@ e2e_desktop_back() {  # e2e_desktop_back <before.png> <shot.png> [seconds]
   done
 }
 
+# Screenshots until one differs from <from.png>: the saver has drawn (over the
+# desktop it started on), or drawn again. For 10 looks or <seconds> (10 by
+# default), whichever comes later; E2E_LOOKS the looks taken.
+e2e_screen_changed() {  # e2e_screen_changed <from.png> <shot.png> [seconds]
+  local deadline=$((SECONDS + ${3:-10}))
+  E2E_LOOKS=0
+  while :; do
+    E2E_LOOKS=$((E2E_LOOKS + 1))
+    e2e_screenshot "$2"
+    cmp -s "$1" "$2" || [ "$(/usr/bin/compare -metric AE "$1" "$2" null: 2>&1)" = 0 ] || return 0
+    [ "$E2E_LOOKS" -lt 10 ] || [ "$SECONDS" -lt "$deadline" ] || break
+  done
+  echo "e2e: the screen stayed as in $(basename "$1") for $E2E_LOOKS looks" >&2
+  return 1
+}
+
+# Waits for a frame drawn from now on: a look now, then looks until the screen
+# differs from it (e2e_screen_changed).
+e2e_next_frame() {  # e2e_next_frame [seconds]
+  e2e_screenshot "$E2E_TMP/now.png" && e2e_screen_changed "$E2E_TMP/now.png" "$E2E_TMP/next.png" "$@"
+}
+
 # A copy of the saver in its own folder, with the given map beside it (or none).
 e2e_saver_copy() {  # e2e_saver_copy <dir> [map.bmp]
   mkdir -p "$1"
@@ -187,12 +251,72 @@ e2e_start_saver() {  # e2e_start_saver <scr> <switches...>
   e2e_track "$E2E_SAVER"
 }
 
+# Waits until the full-screen saver takes input as a user's would reach it:
+# Wine has its window in front, X has given that window the input focus and,
+# with <before.png> (the desktop it started on), it has drawn its first frame.
+e2e_saver_ready() {  # e2e_saver_ready [before.png]
+  local i found="" window="" focus=""
+  for i in $(seq 100); do
+    found=$(e2e_probe find "Screen Saver")
+    window=$(xdotool search --name '^Screen Saver$' 2>/dev/null | head -n 1)
+    focus=$(xdotool getwindowfocus 2>/dev/null)
+    case $found in *foreground=1*) [ -n "$window" ] && [ "$window" = "$focus" ] && break ;; esac
+    sleep 0.1
+  done
+  case $found in *foreground=1*) [ -n "$window" ] && [ "$window" = "$focus" ] ;; *) false ;; esac || {
+    echo "e2e: the saver did not come to the front: '$found', X window '$window', X focus '$focus'" >&2
+    return 1
+  }
+  [ -z "${1:-}" ] || e2e_screen_changed "$1" "$E2E_TMP/first.png" 20
+}
+
+# Waits until winprobe's <command...> answers "<name>=1"; says what it last
+# answered if that does not come within 100 looks.
+e2e_wait_probe() {  # e2e_wait_probe <what is awaited> <winprobe command...>
+  local what=$1 i answer=""
+  shift
+  for i in $(seq 100); do
+    answer=$(e2e_probe "$@")
+    [ "${answer##*=}" = 1 ] && return 0
+    sleep 0.1
+  done
+  echo "e2e: $what: winprobe $* still answers '$answer' after $i looks" >&2
+  return 1
+}
+
+# Waits until Wine has queued the pointer's move to <x>,<y> for the window
+# beneath it: X's pointer is there at once, the window's thread hears of it
+# when it reads its X events.
+e2e_pointer_delivered() {  # e2e_pointer_delivered <x> <y>
+  e2e_wait_probe "the move to $1,$2 reaching Wine" moved "$1" "$2"
+}
+
+# The system marks a key or button that went down until it is asked about it:
+# e2e_forget_press asks once before the press, e2e_press_delivered waits for
+# the mark of the press that follows.
+e2e_forget_press() { e2e_probe pressed "$1" >/dev/null; }  # e2e_forget_press <virtual key>
+e2e_press_delivered() {  # e2e_press_delivered <virtual key>
+  e2e_wait_probe "virtual key $1 going down in Wine" pressed "$1"
+}
+
+# Once input has been queued for a window (see above), lets the window's
+# thread get through it (winprobe settle): what the window does about that
+# input it has then done. 1, and why, when the window went away meanwhile.
+e2e_settle() {  # e2e_settle <title> [parent handle]
+  local answer
+  answer=$(e2e_probe settle "$@")
+  [ "$answer" = settled=8 ] && return 0
+  echo "e2e: '$1' went away while it was handling its input ($answer)" >&2
+  return 1
+}
+
 e2e_wait_window() {  # e2e_wait_window <title> [tenths of a second]
   local i
   for i in $(seq "${2:-100}"); do
     case "$(e2e_probe find "$1" 2>/dev/null)" in none | "") ;; *) return 0 ;; esac
     sleep 0.1
   done
+  echo "e2e: no window '$1' after $i looks" >&2
   return 1
 }
 
@@ -209,6 +333,8 @@ e2e_wait_exit() {  # e2e_wait_exit <pid> [tenths of a second]
     fi
     sleep 0.1
   done
+  echo "e2e: process $1 still runs after $i looks" >&2
+  return 1
 }
 
 e2e_alive() { kill -0 "$1" 2>/dev/null && echo yes || echo no; }
@@ -258,6 +384,7 @@ e2e_start_host() {  # e2e_start_host <out>
     [ -n "$E2E_PANE" ] && return 0
     sleep 0.1
   done
+  echo "e2e: the preview host named no pane after $i looks" >&2
   return 1
 }
 

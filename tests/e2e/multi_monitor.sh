@@ -74,9 +74,8 @@ for arrangement in "${arrangements[@]}"; do
     >/dev/null 2>&1 &
   feh_pid=$!
   e2e_track "$feh_pid"
-  e2e_wait_feh || e2e_check "$name: desktop picture" missing shown
-  xdotool mousemove 1000 10
-  sleep 0.3
+  e2e_wait_feh "$E2E_TMP/desktop.png" || e2e_check "$name: desktop picture" missing shown
+  e2e_park_pointer 1000 10
   e2e_screenshot "$E2E_TMP/before.png"
 
   e2e_start_saver "$E2E_TMP/saver/glmire.scr" /s

@@ -22,7 +22,7 @@ system_verifier='c:\windows\system32\password.cpl'
 
 verifications() { grep -c '^verify' "$log" 2>/dev/null || echo 0; }
 
-# Starts <saver> /s and waits until its window is up and settled.
+# Starts <saver> /s and waits until its window is up and takes input.
 start() {  # start <saver>
   rm -f "$log"
   xdotool mousemove 512 384
@@ -31,7 +31,7 @@ start() {  # start <saver>
     echo "FAIL: no saver window"
     return 1
   fi
-  sleep 1
+  e2e_saver_ready
 }
 
 # Ends a saver a failed check may have left running.
@@ -79,14 +79,23 @@ e2e_check "on: verifier loaded from the system folder" \
 e2e_check "on: saver-running state while it runs" "$(e2e_hostprobe running)" 1
 xdotool click 1
 e2e_check "refused: asked once" "$(e2e_wait_lines "$log" 2 100)" 2
+refused_ms=$(($(date +%s%N) / 1000000))
 e2e_check "refused: what the verifier saw" "$(grep '^verify' "$log" | sed 's/window=[0-9]*/window/')" \
   "verify window running=1 answer=0"
 # The key came within 200 ms of the refusal: nobody is asked, the saver stays.
-sleep 1.5
+# The stub posted it before it returned, so it is queued for the saver's
+# thread before anything sent from here now; once that thread has dealt with
+# it and the close request it makes, a saver that closed all the same is let end.
+e2e_settle "Screen Saver" || e2e_wait_code "$code" 100 >/dev/null
 e2e_check "key right after a refusal: not asked" "$(verifications)" 1
 e2e_check "refused: still running" "$([ -s "$code" ] && cat "$code" || echo running)" running
 # Long after the refusal a click asks again; this time the password is right.
+# Requests are dropped for 200 ms from the tick the verifier returned on,
+# just after its line was seen: the click comes 300 ms later still (Wine's
+# tick moves in steps of some 16 ms).
 printf 1 >"$answer"
+gap_ms=$((refused_ms + 500 - $(date +%s%N) / 1000000))
+[ "$gap_ms" -le 0 ] || sleep "$(printf '0.%03d' "$gap_ms")"
 xdotool click 1
 e2e_check "accepted: exit code" "$(e2e_wait_code "$code" 100)" 0
 e2e_check "accepted: asked twice in all" "$(verifications)" 2

@@ -29,6 +29,16 @@
 //   cursor <x> <y>            puts the cursor there through the system, so that Wine's
 //                             own idea of it is where X has the pointer; "cursor=<x>,<y>"
 //                             as read back
+//   moved <x> <y>             "moved=<0|1>": whether the system has queued a pointer
+//                             move to that point lately (its pointer history)
+//   pressed <virtual key>     "pressed=<0|1>": whether the key or mouse button went
+//                             down since the last time anyone asked (decimal key code)
+//   release                   a key release ('A') and a left-button release, with
+//                             nothing pressed before, through the system's input
+//                             (an X server drops such releases); "released"
+//   settle <title> [parent]   sends eight messages that ask for nothing, one after
+//                             another, to the window of that title (a child of the
+//                             parent handle, when given); "settled=<answered>" or "none"
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -462,6 +472,75 @@ int PlaceCursor(const char* x, const char* y) {
   return at.x == want.x && at.y == want.y ? 0 : 1;
 }
 
+// Newer than the headers this is built with; taken from USER32 by name.
+struct MouseMovePoint {  // MOUSEMOVEPOINT
+  int x;
+  int y;
+  DWORD time;
+  ULONG_PTR extraInfo;
+};
+constexpr DWORD kUseDisplayPoints = 1;  // GMMP_USE_DISPLAY_POINTS
+using MovePointsProc = int(WINAPI*)(UINT, MouseMovePoint*, MouseMovePoint*, int, DWORD);
+
+template <typename Proc>
+Proc User32(const char* name) {
+  return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), name)));
+}
+
+// The system keeps the points its pointer was moved to as it queues the
+// moves for the window beneath, so a point found there has been handed to
+// that window's thread, whichever process reads the X event.
+int Moved(const char* x, const char* y) {
+  auto points = User32<MovePointsProc>("GetMouseMovePointsEx");
+  MouseMovePoint want = {std::atoi(x), std::atoi(y), 0, 0};
+  MouseMovePoint found[1] = {};
+  const int moved = points != nullptr && points(sizeof want, &want, found, 1, kUseDisplayPoints) > 0;
+  Say("moved=%d\n", moved);
+  return 0;
+}
+
+// The system's key state marks a key or button that went down, as the press
+// is queued, until someone asks for it; the first question after a press is
+// the one that sees it.
+int Pressed(const char* key) {
+  const SHORT state = GetAsyncKeyState(std::atoi(key));
+  Say("pressed=%d\n", (state & 1) ? 1 : 0);
+  return 0;
+}
+
+// They reach the window in front as a user's would, without the press that
+// an X server wants before it passes a release on.
+int Release() {
+  keybd_event('A', static_cast<BYTE>(MapVirtualKeyA('A', 0)), KEYEVENTF_KEYUP, 0);
+  mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+  Say("released\n");
+  return 0;
+}
+
+// A message sent from another thread is handled only when the window's thread
+// next looks at its queue, before what is posted or input there; that look
+// then goes on to hand out one queued message. So when the last of these has
+// been answered, the thread has handed out and dealt with at least seven of
+// the messages that were queued before the first was sent (a move, a click
+// and its release, and what they post), or had none left.
+int Settle(const char* title, const char* parent) {
+  HWND owner = parent ? reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoul(parent, nullptr, 10))) : nullptr;
+  HWND window = FindWindowExA(owner, nullptr, nullptr, title);
+  if (window == nullptr) {
+    Say("none\n");
+    return 1;
+  }
+  int answered = 0;
+  constexpr int kMessages = 8;
+  for (int i = 0; i < kMessages; ++i) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &result)) break;
+    ++answered;
+  }
+  Say("settled=%d\n", answered);
+  return answered == kMessages ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -479,6 +558,12 @@ int main(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "rect") == 0) return WindowRect(argv[2]);
   if (argc >= 2 && std::strcmp(argv[1], "channels") == 0) return Channels();
   if (argc >= 4 && std::strcmp(argv[1], "cursor") == 0) return PlaceCursor(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: winprobe find|settext|activate|host|gui|processes|codepage|screens|rect|channels|cursor ...\n");
+  if (argc >= 4 && std::strcmp(argv[1], "moved") == 0) return Moved(argv[2], argv[3]);
+  if (argc >= 3 && std::strcmp(argv[1], "pressed") == 0) return Pressed(argv[2]);
+  if (argc >= 2 && std::strcmp(argv[1], "release") == 0) return Release();
+  if (argc >= 3 && std::strcmp(argv[1], "settle") == 0) return Settle(argv[2], argc >= 4 ? argv[3] : nullptr);
+  std::fprintf(stderr,
+               "usage: winprobe find|settext|activate|host|gui|processes|codepage|screens|rect|channels|cursor|"
+               "moved|pressed|release|settle ...\n");
   return 2;
 }
