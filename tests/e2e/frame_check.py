@@ -261,29 +261,57 @@ def check_screen(d, bits, shot_path, gray, conv):
                 narrow, table[g[:, :, None], captured[iy0:iy1, ix0:ix1]])
         return exp
 
-    # Every placement that covers all changed pixels; a small sample around
-    # the middle of the change sorts them out before the whole screen is held
-    # to the best one.
+    # Every placement that covers all changed pixels, narrowed in steps: an
+    # 8 x 8 sample around the middle of the change scores them all, a whole
+    # row of placements at a time (a map larger than the screen has tens of
+    # thousands), a 32 x 32 sample the best of those, and the few best are
+    # held to the whole screen.
     cx, cy = (box[0] + box[2]) // 2, (box[1] + box[3]) // 2
-    sample = (max(cx - 16, 0), max(cy - 16, 0), min(cx + 16, w), min(cy + 16, h))
+
+    def around(r):
+        return max(cx - r, 0), max(cy - r, 0), min(cx + r, w), min(cy + r, h)
+
+    sx0, sy0, sx1, sy1 = around(4)
+    shot_s, unshaded_s = s[sy0:sy1, sx0:sx1], unshaded[sy0:sy1, sx0:sx1]
+    captured_s = captured[sy0:sy1, sx0:sx1]
+    pxs = np.arange(box[2] - mw, box[0] + 1)
+    gx = np.arange(sx0, sx1)[None, :] - pxs[:, None]  # placement, sample column
+    in_x = (gx >= 0) & (gx < mw)
     scored = []
     for py in range(box[3] - mh, box[1] + 1):
-        for px in range(box[2] - mw, box[0] + 1):
-            exp = expected_in(px, py, *sample)
-            bad = int(np.any(exp != s[sample[1]:sample[3], sample[0]:sample[2]], axis=2).sum())
-            scored.append((bad, px, py))
+        gy = np.arange(sy0, sy1) - py
+        in_y = (gy >= 0) & (gy < mh)
+        g = gray[np.clip(gy, 0, mh - 1)[None, :, None], np.clip(gx, 0, mw - 1)[:, None, :]]
+        shaded = np.stack([narrow[ch][table[g, captured_s[None, :, :, ch]]] for ch in range(3)], axis=-1)
+        inside = (in_y[None, :, None] & in_x[:, None, :])[..., None]
+        exp = np.where(inside, shaded, unshaded_s[None])
+        bad = np.any(exp != shot_s[None], axis=3).sum(axis=(1, 2))
+        scored.extend(zip(bad.tolist(), pxs.tolist(), [py] * len(pxs)))
     scored.sort()
+    sample = around(16)
+    scored = sorted((int(np.any(expected_in(px, py, *sample) != s[sample[1]:sample[3], sample[0]:sample[2]],
+                                axis=2).sum()), px, py) for _, px, py in scored[:256])
+
+    # Outside the map's place the screen must be the desktop: there the
+    # mismatches are the changed pixels, so only the place itself is compared.
+    changed = int(diff.sum())
+
+    def mismatches(px, py):
+        x0, y0, x1, y1 = max(px, 0), max(py, 0), min(px + mw, w), min(py + mh, h)
+        inside = np.any(expected_in(px, py, x0, y0, x1, y1) != s[y0:y1, x0:x1], axis=2)
+        return int(inside.sum()) + changed - int(diff[y0:y1, x0:x1].sum())
+
     best = None
-    for _, px, py in scored[:64]:
-        mismatch = np.any(expected_in(px, py, 0, 0, w, h) != s, axis=2)
-        if best is None or mismatch.sum() < best[0]:
-            best = (int(mismatch.sum()), px, py, mismatch)
+    for _, px, py in scored[:8]:
+        bad = mismatches(px, py)
+        if best is None or bad < best[0]:
+            best = (bad, px, py)
         if best[0] == 0:
             break
-    bad, px, py, mismatch = best
+    bad, px, py = best
     where = ""
     if bad:
-        ys, xs = np.nonzero(mismatch)
+        ys, xs = np.nonzero(np.any(expected_in(px, py, 0, 0, w, h) != s, axis=2))
         where = f"mismatched pixels within {xs.min()},{ys.min()} - {xs.max() + 1},{ys.max() + 1}; "
     clipped = px < 0 or py < 0 or px + mw > w or py + mh > h
     return f"{where}patch at {px},{py} size {mw}x{mh} clipped={int(clipped)} mismatches={bad}"
