@@ -293,13 +293,26 @@ void ShadePictureMap(const PictureScaler* s, const MapShape* shape, uint8_t* map
   const uint64_t mapBytes = uint64_t{shape->width} * shape->height;
   for (uint64_t i = 0; i < mapBytes; ++i) map[i] = 128;
   const double background = PictureBackground(s);
-  // The farthest a pixel's level lies from the background, covered part only.
-  double reach = 0.0;
+  // How far from the background the picture reaches, covered part only: the
+  // farthest level but for the outermost 3% of pixels, so a few specks of
+  // glare in a photo do not leave the rest of it faint. Those few saturate.
+  uint32_t bins[256];
+  for (uint32_t& b : bins) b = 0;
   const uint64_t pixels = uint64_t{s->width} * s->height;
   for (uint64_t i = 0; i < pixels; ++i) {
     double d = (s->luma[i] - background) * s->cover[i] / 255.0;
     if (d < 0.0) d = -d;
-    if (d > reach) reach = d;
+    ++bins[static_cast<uint32_t>(d) >> 8];
+  }
+  const uint64_t outliers = pixels * 3 / 100;
+  uint64_t beyond = 0;
+  uint32_t top = 255;
+  while (top > 0 && beyond + bins[top] <= outliers) beyond += bins[top--];
+  double reach = 0.0;  // the farthest level within that last bin kept
+  for (uint64_t i = 0; i < pixels; ++i) {
+    double d = (s->luma[i] - background) * s->cover[i] / 255.0;
+    if (d < 0.0) d = -d;
+    if (static_cast<uint32_t>(d) >> 8 <= top && d > reach) reach = d;
   }
   // A picture within 8 levels of its background everywhere stays faint
   // rather than have its noise stretched over the whole range.
