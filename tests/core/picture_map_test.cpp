@@ -235,6 +235,17 @@ TEST(PictureMap, TheLensTakesTheFullRangeAndFadesToNeutral) {
   }
 }
 
+TEST(PictureMap, AFewSpecksOfGlareDoNotLeaveAPhotoFaint) {
+  // Background 100 (a thin border), the subject 30 levels brighter, and 8% of
+  // it glare at 255: the subject, not the glare, takes the range.
+  const Shaded s = Shade(Fill(200, 200, [](uint32_t x, uint32_t y) -> uint8_t {
+    if (x < 10 || x >= 190 || y < 10 || y >= 190) return 100;
+    return x < 61 && y < 61 ? 255 : 130;
+  }), 200);
+  EXPECT_EQ(s.at(100, 100), 255);
+  EXPECT_EQ(s.at(3, 100), 128);
+}
+
 TEST(PictureMap, PaddedColumnsStayNeutral) {
   // 50 x 70 at 64: content 46 wide in a 48-wide map, one gray column each side.
   const Shaded s = Shade(Fill(50, 70, [](uint32_t x, uint32_t y) -> uint8_t { return uint8_t(x * 5 + y); }), 64);

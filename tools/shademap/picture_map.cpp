@@ -293,18 +293,23 @@ void ShadePictureMap(const PictureScaler* s, const MapShape* shape, uint8_t* map
   const uint64_t mapBytes = uint64_t{shape->width} * shape->height;
   for (uint64_t i = 0; i < mapBytes; ++i) map[i] = 128;
   const double background = PictureBackground(s);
-  // How far from the background the picture reaches, covered part only: the
-  // farthest level but for the outermost 3% of pixels, so a few specks of
-  // glare in a photo do not leave the rest of it faint. Those few saturate.
+  // How far from the background the picture's subject reaches (its pixels
+  // more than 4 levels off the background, covered part only): the farthest
+  // level but for the outermost tenth of them. A logo's ink then keeps its
+  // full depth, while a photo, whose subject spreads over many levels, is not
+  // left faint by a few specks of glare; those few saturate.
   uint32_t bins[256];
   for (uint32_t& b : bins) b = 0;
   const uint64_t pixels = uint64_t{s->width} * s->height;
+  uint64_t subject = 0;
   for (uint64_t i = 0; i < pixels; ++i) {
     double d = (s->luma[i] - background) * s->cover[i] / 255.0;
     if (d < 0.0) d = -d;
+    if (d <= 4.0 * 257.0) continue;
     ++bins[static_cast<uint32_t>(d) >> 8];
+    ++subject;
   }
-  const uint64_t outliers = pixels * 3 / 100;
+  const uint64_t outliers = subject / 10;
   uint64_t beyond = 0;
   uint32_t top = 255;
   while (top > 0 && beyond + bins[top] <= outliers) beyond += bins[top--];

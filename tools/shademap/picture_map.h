@@ -91,7 +91,7 @@ uint32_t PictureBackground(const PictureScaler* scaler);
 
 // Writes the map (shape->width x shape->height bytes, top row first) from a
 // scaler fed every row: 128 + coverage x gain x (brightness - background),
-// where gain brings the picture's farthest level from the background to 1 or
-// 255, times a smooth step from 0 at the content's outermost pixels to 1 at
-// fade pixels in.
+// where gain brings the subject's farthest level from the background (but for
+// its outermost tenth, which saturates) to 1 or 255, times a smooth step from
+// 0 at the content's outermost pixels to 1 at fade pixels in.
 void ShadePictureMap(const PictureScaler* scaler, const MapShape* shape, uint8_t* map);
