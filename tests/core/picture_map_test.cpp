@@ -210,6 +210,9 @@ TEST(PictureMap, TheLensTakesTheFullRangeAndFadesToNeutral) {
       {"bright logo on black", Fill(160, 120, [](uint32_t x, uint32_t y) -> uint8_t { return x > 40 && x < 120 && y > 30 && y < 90 ? 255 : 0; }), 128, 255},
       // Background 100, farthest level 200: 100 levels are 127, so 50 below is 64 below.
       {"photo-like", Fill(160, 120, [](uint32_t x, uint32_t y) -> uint8_t { return y < 30 || y > 89 || x < 40 || x > 119 ? 100 : x < 80 ? 200 : 50; }), 128 - 64, 255},
+      // Glare up to the right-hand rim, far beyond the range: it saturates
+      // before it fades, so the rim keeps its gentle slope there too.
+      {"saturated at the rim", Fill(160, 120, [](uint32_t x, uint32_t y) -> uint8_t { return x == 0 || y == 0 || x == 159 || y == 119 ? 100 : x >= 145 ? 255 : 130; }), 128, 255},
       {"transparent picture", Fill(160, 120, [](uint32_t x, uint32_t) -> uint8_t { return uint8_t(x); }, 0), 128, 128},
       {"flat picture", Fill(160, 120, [](uint32_t, uint32_t) -> uint8_t { return 30; }), 128, 128},
   };

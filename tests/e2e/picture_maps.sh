@@ -5,8 +5,9 @@
 #   decoders  each kind through the imaging component
 #   fallbacks through GDI+ with the component's COM class unregistered (an XP
 #             without it; Wine's GDI+ decodes through the component's DLL, so
-#             that DLL stays); with both turned off, BMP of every depth
-#             through the system's loader and a PNG refused by name
+#             that DLL stays); with the component's DLL turned off (GDI+ is
+#             then not tried) BMP of every depth through the system's loader,
+#             and a PNG refused by name
 #   bad       damaged, cut, huge and non-pictures, outputs it may not write,
 #             and a picture dropped on it, answered in a message box
 #   saver     the real saver over the test desktop with a map from a picture,
@@ -81,12 +82,12 @@ if want fallbacks; then
   for b in 1 4 8 16 24 32; do
     e2e_check "bmp$b.bmp has $b bits a pixel" "$(od -An -tu2 -j28 -N2 "$pics/bmp$b.bmp" | tr -d ' ')" "$b"
   done
-  WRITER_DLLS="windowscodecs,gdiplus=d" decode_all loader "the system's BMP loader" \
+  WRITER_DLLS="windowscodecs=d" decode_all loader "the system's BMP loader" \
     bmp1.bmp bmp4.bmp bmp8.bmp bmp16.bmp bmp24.bmp bmp32.bmp
   WRITER_DLLS="windowscodecs,gdiplus=d" writer "$(e2e_winpath "$pics/alpha.png")" "$(e2e_winpath "$E2E_TMP/no.bmp")"
   echo "no decoders, a PNG: $E2E_ERR"
   e2e_check "no decoders: a PNG refused by name" \
-    "$E2E_RC $(grep -c 'is a PNG picture, which this system cannot read: it has neither the Windows Imaging Component nor GDI+' <<<"$E2E_ERR") $([ -e "$E2E_TMP/no.bmp" ] && echo made || echo none)" "1 1 none"
+    "$E2E_RC $(grep -c 'is a PNG picture, which this system cannot read: it has no working Windows Imaging Component or GDI+' <<<"$E2E_ERR") $([ -e "$E2E_TMP/no.bmp" ] && echo made || echo none)" "1 1 none"
 fi
 
 # A refused picture or output: exit 1, one line, nothing written beside it.

@@ -396,6 +396,21 @@ int ReadWithBmpLoader(Job* job) {
   return result;
 }
 
+// An imaging component installed but not loadable. GDI+ may be built on it
+// (Wine's is, and then fails with an exception it does not catch), so it is
+// not tried; where no component was ever installed (XP as shipped), GDI+ has
+// decoders of its own.
+bool BrokenWic() {
+  static char dll[MAX_PATH + 20];
+  const UINT n = GetSystemDirectoryA(dll, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH || !Join(dll, sizeof dll, dll, "\\windowscodecs.dll") || !IsFile(dll))
+    return false;
+  HMODULE wic = LoadLibraryA(dll);
+  if (!wic) return true;
+  FreeLibrary(wic);
+  return false;
+}
+
 int ReadPicture(Job* job) {
   static uint8_t start[65536];
   const int32_t got = ReadStart(job->path, start, sizeof start);
@@ -427,7 +442,7 @@ int ReadPicture(Job* job) {
   int result = kUnavailable;
   if (Wide(job->path, wide, MAX_PATH * 2)) {
     result = ReadWithWic(job, wide);
-    if (result == kUnavailable) result = ReadWithGdiplus(job, wide);
+    if (result == kUnavailable && !BrokenWic()) result = ReadWithGdiplus(job, wide);
   }
   if (result == kUnavailable) result = ReadWithBmpLoader(job);
   if (result != kUnavailable) return result;
@@ -440,7 +455,7 @@ int ReadPicture(Job* job) {
     Add(&gText, PictureKindName(job->peeked.kind));
     Add(&gText, " picture, which this system cannot read: it has ");
     Add(&gText, job->haveWic || job->haveGdiplus ? "no decoder for it"
-                                                 : "neither the Windows Imaging Component nor GDI+");
+                                                 : "no working Windows Imaging Component or GDI+");
     Add(&gText, ", so only BMP pictures can be read here");
   }
   return kFailed;

@@ -328,8 +328,10 @@ void ShadePictureMap(const PictureScaler* s, const MapShape* shape, uint8_t* map
     uint8_t* out = map + uint64_t{shape->top + y} * shape->width + shape->left;
     const uint64_t at = uint64_t{y} * s->width;
     for (uint32_t x = 0; x < s->width; ++x) {
-      const double strength = down * Fade(x, s->width, shape->fade) * s->cover[at + x] / 255.0;
-      const double level = 128.0 + strength * gain * (s->luma[at + x] - background);
+      // Saturated before it fades, so the fade alone sets the slope at the rim.
+      double lens = gain * (s->luma[at + x] - background) * s->cover[at + x] / 255.0;
+      lens = lens < -127.0 ? -127.0 : (lens > 127.0 ? 127.0 : lens);
+      const double level = 128.0 + down * Fade(x, s->width, shape->fade) * lens;
       out[x] = Level(level);
     }
   }
