@@ -9,8 +9,10 @@
 #   the like (prebuilt runtime objects or a compiler left at its default
 #   Pentium Pro target bring them in).
 # - a global constructor: the saver has no runtime start-up to run it.
-# IMAGE must still carry its symbols, or no function can be named.
-#   cmake -DOBJDUMP=... -DIMAGE=... -DDUMP=... -P instruction_floor.cmake
+# IMAGE must still carry its symbols, or no function can be named. LOOPS
+# names the functions allowed SSE2 (default the saver's two; empty for an
+# image with no vector code at all, such as mkshademap.exe).
+#   cmake -DOBJDUMP=... -DIMAGE=... -DDUMP=... [-DLOOPS=...] -P instruction_floor.cmake
 cmake_minimum_required(VERSION 3.25)  # IN_LIST
 execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${IMAGE} OUTPUT_FILE ${DUMP}
                 RESULT_VARIABLE status)
@@ -23,7 +25,15 @@ set(newer "(cmov[a-z]+|fcmov[a-z]+|fu?comip?|rdtscp?|rdpmc|cmpxchg8b|sysenter|sy
 file(STRINGS ${DUMP} lines REGEX "^[0-9a-f]+ <|${vector}|:\t${prefixes}${newer}")
 # The loops by their mangled names, so that nothing else that merely contains
 # one of the names passes.
-set(loops "^_+Z[0-9]+(ShadeRectSse2|ShadeCopyRectSse2)P")
+if(NOT DEFINED LOOPS)
+  set(LOOPS ShadeRectSse2 ShadeCopyRectSse2)
+endif()
+if(LOOPS)
+  list(JOIN LOOPS "|" names)
+  set(loops "^_+Z[0-9]+(${names})P")
+else()
+  set(loops "^<none>$")  # no function is named so
+endif()
 set(function "")
 set(offenders "")
 set(vectorLines 0)
@@ -51,9 +61,14 @@ if(offenders)
 endif()
 # The check means nothing if a vector loop itself was not found.
 list(REMOVE_DUPLICATES loopsSeen)
-foreach(loop ShadeRectSse2 ShadeCopyRectSse2)
+foreach(loop IN LISTS LOOPS)
   if(NOT loop IN_LIST loopsSeen)
     message(FATAL_ERROR "no SSE2 code in ${loop} of ${IMAGE}")
   endif()
 endforeach()
-message(STATUS "i486 code throughout; ${vectorLines} SSE2 instructions, all in ShadeRectSse2 and ShadeCopyRectSse2")
+if(LOOPS)
+  list(JOIN LOOPS " and " names)
+  message(STATUS "i486 code throughout; ${vectorLines} SSE2 instructions, all in ${names}")
+else()
+  message(STATUS "i486 code throughout, no vector code")
+endif()
