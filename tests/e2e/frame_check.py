@@ -61,9 +61,11 @@ def desktop(out, w, h, kind="busy"):
 
 
 def map_indices_and_palette(w, h):
-    y, x = np.mgrid[0:h, 0:w]
-    # Asymmetric, so a flipped or transposed map fails the check.
-    idx = ((x * 2 + (y * y) // 16) % 256).astype(np.uint8)
+    # Asymmetric, so a flipped or transposed map fails the check. Summed as
+    # bytes, which wrap at 256, so a map of 8192 x 4096 needs no more memory
+    # than its own pixels.
+    x, y = np.arange(w, dtype=np.int64), np.arange(h, dtype=np.int64)
+    idx = np.add.outer(((y * y) // 16 % 256).astype(np.uint8), (x * 2 % 256).astype(np.uint8))
     idx[:, :4] = 7
     pal = [(i, (255 - i) if i % 3 else i, (i * 7) % 256) for i in range(256)]  # b, g, r
     return idx, pal
