@@ -15,6 +15,9 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh || exit 1
 source scripts/wine-env.sh
+# One pristine prefix of each architecture for all the trees' roots: the PE32
+# tree's WoW64 root and the x64 tree share their win64 one.
+export GLMIRE_PRISTINE_DIR=$PWD/build/wine-pristine
 
 logs=$(mktemp -d)
 background=()

@@ -188,21 +188,46 @@ glmire_prefix_up() {
   rm -rf "$WINEPREFIX" "$root/pristine" "$root/pristine.list"
   # Tests plant files and set values in the prefix while they run: the prefix
   # is made as "pristine", which nothing runs in, and the tree's own prefix
-  # and every test's private one are linked copies of it.
-  (
-    export WINEPREFIX="$root/pristine"
-    # Wine writes the registry lazily; wait for the server before the prefix counts as made.
-    wineboot -i </dev/null >"$root/wineboot.log" 2>&1 {lockfd}>&- || true
-    # No crash dialog that would leave a test waiting on a click.
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-      </dev/null >>"$root/wineboot.log" 2>&1 {lockfd}>&-
-    wineserver -w {lockfd}>&-
-  )
-  [ -f "$root/pristine/system.reg" ] || { echo "wine-env: wineboot failed (see $root/wineboot.log)" >&2; return 1; }
-  touch "$root/pristine/.glmire-ready"
-  glmire_prefix_list "$root/pristine" >"$root/pristine.list"
+  # and every test's private one are linked copies of it. With
+  # GLMIRE_PRISTINE_DIR the trees of a run share one of each architecture
+  # there, made by whichever asks first.
+  local pristine=$root/pristine shared rc=0
+  if [ -n "${GLMIRE_PRISTINE_DIR:-}" ]; then
+    mkdir -p "$GLMIRE_PRISTINE_DIR"
+    pristine=$GLMIRE_PRISTINE_DIR/$WINEARCH
+    exec {shared}>"$pristine.lock"
+    flock "$shared"
+    [ -f "$pristine/.glmire-ready" ] || glmire_pristine_make "$pristine" "$root/wineboot.log" "$lockfd" "$shared" || rc=1
+    exec {shared}>&-
+    [ $rc -eq 0 ] || return 1
+    ln -s "$pristine" "$root/pristine"
+    ln -s "$pristine.list" "$root/pristine.list"
+  else
+    glmire_pristine_make "$pristine" "$root/wineboot.log" "$lockfd" || return 1
+  fi
   glmire_prefix_clone "$root/pristine" "$WINEPREFIX" ||
     { rm -rf "$WINEPREFIX"; echo "wine-env: could not copy $root/pristine to $WINEPREFIX" >&2; return 1; }
+}
+
+# Makes a prefix afresh in <dir>, with its listing beside it as <dir>.list.
+# The lock descriptors named are kept from everything it starts.
+glmire_pristine_make() {  # glmire_pristine_make <dir> <log> <lock fd...>
+  local dir=$1 log=$2
+  shift 2
+  rm -rf "$dir" "$dir.list"
+  (
+    for fd in "$@"; do eval "exec $fd>&-"; done
+    export WINEPREFIX=$dir
+    # Wine writes the registry lazily; wait for the server before the prefix counts as made.
+    wineboot -i </dev/null >"$log" 2>&1 || true
+    # No crash dialog that would leave a test waiting on a click.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+      </dev/null >>"$log" 2>&1
+    wineserver -w
+  )
+  [ -f "$dir/system.reg" ] || { echo "wine-env: wineboot failed (see $log)" >&2; return 1; }
+  touch "$dir/.glmire-ready"
+  glmire_prefix_list "$dir" >"$dir.list"
 }
 
 # Wine's program files in a prefix (its DLLs, programs, drivers, code-page
@@ -225,7 +250,8 @@ glmire_prefix_list() {  # glmire_prefix_list <prefix>
 glmire_prefix_clone() {  # glmire_prefix_clone <pristine> <new>
   (
     set -e
-    cp -a --link "$1" "$2"
+    # The pristine prefix may be a link to the one a run shares.
+    cp -a --link "$(readlink -f "$1")" "$2"
     cd "$2"
     find . -type f ! -iregex "$glmire_program_file" -print0 |
       while IFS= read -r -d '' file; do
