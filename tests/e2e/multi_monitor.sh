@@ -86,7 +86,10 @@ for arrangement in "${arrangements[@]}"; do
 
   # Follows the patch until it was seen exact on either monitor. Each look
   # takes the first of a few screenshots that is whole (Wine may put a frame
-  # up in more than one step); a wrong picture is never whole.
+  # up in more than one step); a wrong picture is never whole. The patch
+  # drifts from one monitor to the other in seconds, at random: between looks
+  # the poll gives the processor back for half a second, as each look costs
+  # about that much of it.
   on_first=0 on_second=0 looks=0 wrong=0
   deadline=$((SECONDS + 90))
   while [ "$SECONDS" -lt "$deadline" ] && { [ "$on_first" = 0 ] || [ "$on_second" = 0 ]; }; do
@@ -97,8 +100,8 @@ for arrangement in "${arrangements[@]}"; do
       grep -qE 'mismatches=0$|no patch on screen' <<<"$verdict" && break
     done
     case $verdict in
-      *"mismatches=0") ;;
-      *"no patch on screen") continue ;;  # all of it where no monitor shows
+      *"mismatches=0") sleep 0.5 ;;
+      *"no patch on screen") sleep 0.5; continue ;;  # all of it where no monitor shows
       *) wrong=$((wrong + 1)); echo "$name look $looks: $verdict"; continue ;;
     esac
     read -r px py pw ph < <(patch_of "$verdict")
