@@ -339,6 +339,18 @@ e2e_wait_exit() {  # e2e_wait_exit <pid> [tenths of a second]
 
 e2e_alive() { kill -0 "$1" 2>/dev/null && echo yes || echo no; }
 
+# A key until the saver started last has ended, five at most: a saver still
+# up would be found by the next start, which then only brings it to the front.
+e2e_close_on_key() {  # e2e_close_on_key <case>
+  local i
+  for i in 1 2 3 4 5; do
+    xdotool key space
+    e2e_wait_exit "$E2E_SAVER" 30
+    [ "$E2E_RC" = running ] || break
+  done
+  e2e_check "$1: closes on a key, exit 0" "$E2E_RC" 0
+}
+
 # Every winprobe command answers with a line; none at all means the probe did
 # not get to run (seen once under wine64 on a busy machine), which is no
 # answer about the saver: it is asked again.

@@ -46,16 +46,6 @@ start64() {  # start64 <switches...>
   e2e_track "$E2E_SAVER"
 }
 
-stop_saver() {  # stop_saver <case>
-  local i
-  for i in 1 2 3 4 5; do
-    xdotool key space
-    e2e_wait_exit "$E2E_SAVER" 30
-    [ "$E2E_RC" = running ] || break
-  done
-  e2e_check "$1: closes on a key" "$E2E_RC" 0
-}
-
 e2e_test_desktop || exit 1
 $E2E_CHECK map "$E2E_TMP/beside.bmp" bottom-up 96 64
 $E2E_CHECK map "$E2E_TMP/stale.bmp" top-down 64 96
@@ -75,7 +65,7 @@ full_case() {  # full_case <name> <map in System32 or ""> <map in SysWOW64 or ""
   else
     e2e_check_failure_screen "$1" "$E2E_TMP/shot.png"
   fi
-  stop_saver "$1"
+  e2e_close_on_key "$1"
 }
 
 full_case "system32" "$E2E_TMP/beside.bmp" "" "$E2E_TMP/beside.bmp"
