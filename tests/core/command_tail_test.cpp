@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/support/char_steps.h"
+
 namespace {
 
 TEST(CommandTail, ModeOfEachTail) {
@@ -55,8 +57,6 @@ TEST(CommandTail, WindowHandleDigits) {
   };
   for (const Case& k : cases) EXPECT_EQ(ParseWindowHandle(k.text), k.value) << k.text;
 }
-
-const char* StepOne(const char* p) { return p + 1; }
 
 // A two-byte character set whose lead byte 0x81 swallows the next byte, the
 // way CharNextA steps over a double-byte character.

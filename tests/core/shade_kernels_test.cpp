@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/sse2_cases.h"
+#include "tests/support/xorshift.h"
 
 namespace {
 
@@ -59,13 +60,6 @@ TEST(ShadeKernels, Sse2EqualsTableForEveryChannelValueUnderEveryGray) {
                                      << " under gray " << x << (r >= 96 ? ", bit 15 set" : "");
       ASSERT_EQ((table[at] >> shift) & 31, t->entries[(r % 32) * 256 + x]);
     }
-}
-
-uint32_t NextRandom(uint32_t* state) {
-  *state ^= *state << 13;
-  *state ^= *state >> 17;
-  *state ^= *state << 5;
-  return *state;
 }
 
 // A random patch around a clip of width round % 41: widths 0 to 40 cover the

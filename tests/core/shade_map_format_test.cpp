@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/char_steps.h"
 #include "tests/support/map_bytes.h"
 
 namespace {
@@ -304,8 +305,6 @@ TEST(ShadeMapForeign, OtherProgramsMapsLoadAsThePictureTheyHold) {
     EXPECT_EQ(file.takes, 0);
   }
 }
-
-const char* StepOne(const char* p) { return p + 1; }
 
 // Code page 932 (Shift-JIS): lead bytes 0x81-0x9F and 0xE0-0xFC take the
 // next byte along, which may be 0x5C.

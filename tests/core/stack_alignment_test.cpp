@@ -16,6 +16,7 @@
 
 #include "effect/surface.h"
 #include "tests/support/sse2_cases.h"
+#include "tests/support/xorshift.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 namespace {
@@ -145,13 +146,6 @@ template <typename Surface, typename Table>
 void RunLoopCall(void* context) {
   const auto* call = static_cast<const LoopCall<Surface, Table>*>(context);
   call->loop(call->surface, call->clip, call->map, call->mapX, call->mapY, call->table);
-}
-
-uint32_t NextRandom(uint32_t* state) {
-  *state ^= *state << 13;
-  *state ^= *state >> 17;
-  *state ^= *state << 5;
-  return *state;
 }
 
 // The same scene every time: random pixels under random grays, and a clip

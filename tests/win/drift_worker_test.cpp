@@ -15,17 +15,9 @@
 #include "host/saver_state.h"
 #include "host/saver_window.h"
 #include "tests/support/win_paths.h"
+#include "tests/support/win_session.h"
 
 namespace {
-
-const char kDesktopKey[] = "Control Panel\\Desktop";
-const char kUsePassword[] = "ScreenSaveUsePassword";
-
-int SaverRunning() {
-  BOOL running = FALSE;
-  SystemParametersInfoA(114, 0, &running, 0);  // SPI_GETSCREENSAVERRUNNING
-  return running ? 1 : 0;
-}
 
 std::string TempFile(const char* name) {
   char temp[MAX_PATH] = {};
@@ -67,9 +59,9 @@ void PresentThenCrash(const FrameBuffer* frame, HDC dc, Rect rect) {
   Present(frame, dc, rect);
 }
 
-int filterCalls;
+int faultFilterCalls;
 LONG WINAPI HandleFault(EXCEPTION_POINTERS*) {
-  ++filterCalls;
+  ++faultFilterCalls;
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
@@ -91,14 +83,14 @@ DWORD WINAPI WatchForBoxes(LPVOID) {
 struct Seen {
   int windowStayed;
   int runningMeanwhile;
-} seen;
+} afterFault;
 
 // Well after the fault: is the window still there, does the system believe a
 // saver runs; then a key press, which the saver answers by closing.
 void CALLBACK LookThenPress(HWND, UINT, UINT_PTR id, DWORD) {
   KillTimer(nullptr, id);
-  seen.windowStayed = IsWindow(saverState.window) ? 1 : 0;
-  seen.runningMeanwhile = SaverRunning();
+  afterFault.windowStayed = IsWindow(saverState.window) ? 1 : 0;
+  afterFault.runningMeanwhile = SaverRunning();
   PostMessageA(saverState.window, WM_KEYDOWN, VK_SPACE, 0);
 }
 
@@ -178,19 +170,19 @@ TEST_F(WorkerFault, TheWorkerGivesBackWhatItHoldsAndTheSaverEndsNormally) {
     saverState.isWin9x = 1;
     saverState.lastPasswordCheck = 0xFFFFFFFFu;
     saverState.wakeThreshold = 4;
-    filterCalls = 0;
+    faultFilterCalls = 0;
     presents = 0;
     boxes = 0;
-    seen = {-1, -1};
+    afterFault = {-1, -1};
     CheckBlockLedger();  // whatever came before starts no box here
     SetDriftPieces(&k.pieces);
     SetTimer(nullptr, 0, 1500, LookThenPress);
     SetTimer(nullptr, 0, 10000, GiveUp);
 
     EXPECT_EQ(RunSaverWindow(nullptr), 0);
-    EXPECT_EQ(filterCalls, 1) << "the worker faulted once, and only there";
-    EXPECT_EQ(seen.windowStayed, 1);
-    EXPECT_EQ(seen.runningMeanwhile, 1);
+    EXPECT_EQ(faultFilterCalls, 1) << "the worker faulted once, and only there";
+    EXPECT_EQ(afterFault.windowStayed, 1);
+    EXPECT_EQ(afterFault.runningMeanwhile, 1);
     EXPECT_EQ(SaverRunning(), 0) << "the system still believes a saver runs";
     Sleep(100);
     EXPECT_EQ(boxes, 0) << "the worker did not give back its blocks";

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "tests/support/win_session.h"
+
 namespace {
 
 // A pixel that names its own place, so any shift, shear or flip shows.
@@ -177,15 +179,6 @@ LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
-}
-
-void Pump(DWORD milliseconds) {
-  const DWORD start = GetTickCount();
-  do {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    Sleep(10);
-  } while (GetTickCount() - start < milliseconds);
 }
 
 const Quadrant& QuadrantAt(int32_t x, int32_t y) { return kQuadrants[(x >= kWidth / 2) + 2 * (y >= kHeight / 2)]; }

@@ -7,18 +7,9 @@
 
 #include "host/saver_state.h"
 #include "tests/support/win_paths.h"
+#include "tests/support/win_session.h"
 
 namespace {
-
-const char kDesktopKey[] = "Control Panel\\Desktop";
-const char kUsePassword[] = "ScreenSaveUsePassword";
-
-// 114 = SPI_GETSCREENSAVERRUNNING, newer than the headers the saver is built with.
-int SaverRunning() {
-  BOOL running = FALSE;
-  SystemParametersInfoA(114, 0, &running, 0);
-  return running ? 1 : 0;
-}
 
 void SetRunning(int on) {
   UINT previous = 0;

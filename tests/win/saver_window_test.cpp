@@ -16,6 +16,7 @@
 #include "effect/drift_worker.h"
 #include "effect/frame_buffer.h"
 #include "host/saver_state.h"
+#include "tests/support/win_session.h"
 
 namespace {
 
@@ -63,15 +64,6 @@ LRESULT CALLBACK DesktopProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     }
   EndPaint(window, &paint);
   return 0;
-}
-
-void Pump(DWORD milliseconds) {
-  const DWORD start = GetTickCount();
-  MSG message;
-  while (GetTickCount() - start < milliseconds) {
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-    Sleep(10);
-  }
 }
 
 struct Scene {
