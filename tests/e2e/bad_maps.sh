@@ -54,7 +54,7 @@ while read -r -u 4 name map; do
     e2e_check "$name: window" missing shown
     continue
   fi
-  e2e_check_failure_screen "$name" "$dir/shot.png"
+  e2e_check_failure_screen "$name" "$dir/shot.xwd"
   xdotool key shift
   e2e_wait_exit "$E2E_SAVER" 100
   e2e_check "$name: closes, exit 0" "$E2E_RC" 0

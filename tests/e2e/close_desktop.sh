@@ -26,12 +26,12 @@ for entry in "${inputs[@]}"; do
   e2e_start_saver "$E2E_TMP/saver/glmire.scr" /s
   e2e_wait_window "Screen Saver" || { e2e_check "$name: window" missing shown; continue; }
   # The saver is up and drawing: the screen is no longer the desktop.
-  e2e_exact_frame "$E2E_TMP/shot.png" "$E2E_TMP/map.bmp"
+  e2e_exact_frame "$E2E_TMP/shot.xwd" "$E2E_TMP/map.bmp"
   e2e_check "$name: the saver drew before the input" "$(grep -c 'mismatches=0$' <<<"$E2E_VERDICT")" 1
   xdotool "${input[@]}"
   e2e_wait_exit "$E2E_SAVER" 100
   e2e_check "$name: the saver ends, exit 0" "$E2E_RC" 0
-  e2e_desktop_back "$E2E_TMP/before.png" "$E2E_TMP/after.png"
+  e2e_desktop_back "$E2E_TMP/before.xwd" "$E2E_TMP/after.xwd"
   e2e_check "$name: the desktop exactly as before the start" "$E2E_BACK" yes
   [ "$E2E_BACK" = yes ] || echo "$name: $E2E_DIFFERENT pixels differ after $E2E_LOOKS looks"
 done

@@ -31,7 +31,7 @@ cp "$GLMIRE_BIN/glmire.scr" "$scr"
 japanese e2e_start_saver "$scr" /s
 if e2e_wait_window "Screen Saver"; then
   # The failure screen is never whole (e2e_exact_frame).
-  e2e_exact_frame "$dir/shot.png" "$dir/glmire.bmp"
+  e2e_exact_frame "$dir/shot.xwd" "$dir/glmire.bmp"
   echo "code page 932 (look $E2E_LOOKS): $E2E_VERDICT"
   e2e_check "the map beside 表示.scr is drawn exactly" "$(grep -c 'mismatches=0$' <<<"$E2E_VERDICT")" 1
   xdotool key space

@@ -31,10 +31,6 @@ complete_looks() {
   printf '%s\n' "${looks[@]:0:${#looks[@]}-1}"
 }
 
-# Two looks with the same pixels; their headers may differ all the same (the
-# colormaps of Wine's windows).
-same_pixels() { [ "$(/usr/bin/compare -metric AE "xwd:$1" "xwd:$2" null: 2>&1)" = 0 ]; }
-
 # Where the last exact patch among frame_check's lines was: "<x> <y> <w> <h>".
 last_patch() {
   grep 'mismatches=0$' | tail -n 1 | sed -E 's/.*patch at ([-0-9]+),([-0-9]+) size ([0-9]+)x([0-9]+).*/\1 \2 \3 \4/'
@@ -43,7 +39,7 @@ last_patch() {
 # One saver run over one desktop: looks through the start, then once the
 # patch has drifted off the place where the start left it, five more; each
 # must be exact.
-run_case() {  # run_case <label> <desktop.png> <saver dir>
+run_case() {  # run_case <label> <desktop picture> <saver dir>
   local label=$1 saver=$3 dir=$E2E_TMP/$depth/${1// /-}
   mkdir -p "$dir"
   e2e_show_desktop "$2" || e2e_check "$label: desktop shown" no yes
@@ -63,7 +59,7 @@ run_case() {  # run_case <label> <desktop.png> <saver dir>
   for i in $(seq 600); do
     mapfile -t looks < <(complete_looks)
     if [ -z "$drawn" ] && [ "${#looks[@]}" -gt 0 ]; then
-      same_pixels "$dir/before.xwd" "${looks[-1]}" || drawn=${#looks[@]}
+      e2e_same_pixels "$dir/before.xwd" "${looks[-1]}" || drawn=${#looks[@]}
     fi
     [ -n "$drawn" ] && [ "${#looks[@]}" -ge $((drawn + 8)) ] && break
     sleep 0.1
@@ -103,7 +99,7 @@ run_case() {  # run_case <label> <desktop.png> <saver dir>
   for n in 2 3 4 5; do
     for i in $(seq 50); do
       e2e_look "$dir/drift-$n.xwd"
-      same_pixels "$dir/drift-$((n - 1)).xwd" "$dir/drift-$n.xwd" || break
+      e2e_same_pixels "$dir/drift-$((n - 1)).xwd" "$dir/drift-$n.xwd" || break
     done
   done
   drift=$($E2E_CHECK looks "$dir/before.xwd" "$saver/glmire.bmp" --conversion "$conversion" "$dir"/drift-*.xwd)

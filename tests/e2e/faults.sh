@@ -22,7 +22,7 @@ close_and_check() {  # close_and_check <case>
 
 # The screen shows exactly <map>'s shading over the desktop; a wrong map never does.
 patch_of() {  # patch_of <case> <map>
-  e2e_exact_frame "$E2E_TMP/shot.png" "$2"
+  e2e_exact_frame "$E2E_TMP/shot.xwd" "$2"
   echo "$1 (look $E2E_LOOKS): $E2E_VERDICT"
   e2e_check "$1" "$(grep -c 'mismatches=0$' <<<"$E2E_VERDICT")" 1
 }
@@ -83,7 +83,7 @@ e2e_saver_copy "$E2E_TMP/saver" "$GLMIRE_BIN/glmire.bmp"
 clean=0
 for run in $(seq 20); do
   start "run $run"
-  e2e_saver_ready "$E2E_TMP/before.png"
+  e2e_saver_ready "$E2E_TMP/before.xwd"
   xdotool key shift
   e2e_wait_exit "$E2E_SAVER" 100
   if [ "$E2E_RC" = 0 ]; then clean=$((clean + 1)); else echo "run $run: exit $E2E_RC"; fi
@@ -99,7 +99,7 @@ for i in $(seq 250); do
   burst+=(key --delay 0 shift mousemove_relative -- 9 0 key --delay 0 shift mousemove_relative -- -9 0)
 done
 start "burst"
-e2e_saver_ready "$E2E_TMP/before.png"
+e2e_saver_ready "$E2E_TMP/before.xwd"
 xdotool "${burst[@]}"
 e2e_wait_exit "$E2E_SAVER" 100
 e2e_check "burst of 1000 events: closes, exit 0" "$E2E_RC" 0

@@ -14,7 +14,7 @@ folder_case() {  # folder_case <label> <folder name>
   e2e_start_saver "$dir/glmire.scr" /s
   e2e_wait_window "Screen Saver" || { e2e_check "$1: window" missing shown; return; }
   # The failure screen is never whole (e2e_exact_frame).
-  e2e_exact_frame "$dir/shot.png" "$dir/glmire.bmp"
+  e2e_exact_frame "$dir/shot.xwd" "$dir/glmire.bmp"
   echo "$1 (look $E2E_LOOKS): $E2E_VERDICT"
   e2e_check "$1: the map beside the saver is drawn exactly" "$(grep -c 'mismatches=0$' <<<"$E2E_VERDICT")" 1
   xdotool key space

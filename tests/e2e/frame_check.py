@@ -30,7 +30,8 @@
                                             how much, the distinct red levels where the map is
                                             above 128 (and what the 8-bit rule gives there), and
                                             the error against the rule computed without rounding
-  frame_check.py dark SHOT.png X Y W H      share of black pixels in the rectangle
+  frame_check.py dark SHOT X Y W H [X Y W H...]
+                                            share of black pixels in each rectangle, a line each
 """
 import json
 import struct
@@ -372,9 +373,10 @@ def lens(desktop_path, map_bmp, shots, conv_path):
     return 0
 
 
-def dark(shot_png, x, y, w, h):
-    s = np.array(Image.open(shot_png).convert("RGB").crop((x, y, x + w, y + h)), dtype=np.int32)
-    print(f"{float(np.all(s == 0, axis=2).mean()):.3f}")
+def dark(shot_path, rects):
+    black = np.all(load_screen(shot_path)[0] == 0, axis=2)
+    for x, y, w, h in rects:
+        print(f"{float(black[y:y + h, x:x + w].mean()):.3f}")
     return 0
 
 
@@ -397,7 +399,8 @@ def main(argv):
     if cmd == "looks":
         return looks(argv[2], argv[3], argv[4:], conv_path)
     if cmd == "dark":
-        return dark(argv[2], *map(int, argv[3:7]))
+        numbers = list(map(int, argv[3:]))
+        return dark(argv[2], [numbers[i:i + 4] for i in range(0, len(numbers) - 3, 4)])
     print(__doc__)
     return 2
 

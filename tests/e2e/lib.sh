@@ -113,9 +113,20 @@ e2e_look() {  # e2e_look <out.xwd>
   return 1
 }
 
-e2e_screenshot() {  # e2e_screenshot <out.png>
-  e2e_look "$1.xwd" && /usr/bin/convert "xwd:$1.xwd" "$1"
-  rm -f "$1.xwd"
+# Where an xwd dump's pixels start: after its header and its colormap.
+e2e_xwd_pixels_at() {  # e2e_xwd_pixels_at <look.xwd>
+  local fields
+  read -r -a fields < <(od -An -tu4 --endian=big -w80 -N80 "$1")
+  echo $((fields[0] + 12 * fields[19]))
+}
+
+# 0 when two looks at the same server hold the same pixels. Their headers may
+# differ all the same (the colormaps of Wine's windows, at depth 16).
+e2e_same_pixels() {  # e2e_same_pixels <a.xwd> <b.xwd>
+  cmp -s "$1" "$2" && return 0
+  local a b
+  a=$(e2e_xwd_pixels_at "$1") b=$(e2e_xwd_pixels_at "$2")
+  [ $(($(stat -c %s "$1") - a)) -eq $(($(stat -c %s "$2") - b)) ] && cmp -s -i "$a:$b" "$1" "$2"
 }
 
 # Shows a picture full screen in a real X window: Wine's screen capture sees
@@ -142,9 +153,9 @@ e2e_wait_feh() {  # e2e_wait_feh <picture shown over the whole screen>
     sleep 0.1
   done
   for i in $(seq 100); do
-    e2e_screenshot "$E2E_TMP/feh.png"
-    off=$(/usr/bin/compare -metric AE -fuzz 7% "$1" "$E2E_TMP/feh.png" null: 2>&1)
-    [ "$off" = 0 ] && { rm -f "$E2E_TMP/feh.png"; return 0; }
+    e2e_look "$E2E_TMP/feh.xwd"
+    off=$(/usr/bin/compare -metric AE -fuzz 7% "$1" "xwd:$E2E_TMP/feh.xwd" null: 2>&1)
+    [ "$off" = 0 ] && { rm -f "$E2E_TMP/feh.xwd"; return 0; }
     sleep 0.1
   done
   echo "e2e: the desktop picture did not show: after $i looks $off pixels off it" >&2
@@ -164,12 +175,12 @@ e2e_park_pointer() {  # e2e_park_pointer <x> <y>
 }
 
 # The test desktop: a busy picture shown full screen, the pointer parked in a
-# corner, and the screen as it then is in $E2E_TMP/before.png.
+# corner, and the screen as it then is in $E2E_TMP/before.xwd.
 e2e_test_desktop() {
   $E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
   e2e_show_desktop "$E2E_TMP/desktop.png" || return 1
   e2e_park_pointer 1000 10
-  e2e_screenshot "$E2E_TMP/before.png"
+  e2e_look "$E2E_TMP/before.xwd"
 }
 
 # Screenshots until one is a whole, exact frame of <map> over the test
@@ -178,15 +189,15 @@ e2e_test_desktop() {
 # whole. It gives up after 10 looks and <seconds> (20 by default), whichever
 # comes later: on a loaded machine one look may take seconds. E2E_VERDICT is
 # the last verdict, E2E_LOOKS the number of screenshots taken.
-e2e_exact_frame() {  # e2e_exact_frame <shot.png> <map> [seconds]
+e2e_exact_frame() {  # e2e_exact_frame <shot.xwd> <map> [seconds]
   local deadline=$((SECONDS + ${3:-20}))
   E2E_LOOKS=0
   while :; do
     E2E_LOOKS=$((E2E_LOOKS + 1))
-    e2e_screenshot "$1"
+    e2e_look "$1"
     # A screen the check cannot make sense of (say, before the first frame)
     # is one more look; its complaint is the verdict if no look is exact.
-    E2E_VERDICT=$($E2E_CHECK check "$E2E_TMP/before.png" "$1" "$2" 2>&1 | tail -n 1)
+    E2E_VERDICT=$($E2E_CHECK check "$E2E_TMP/before.xwd" "$1" "$2" 2>&1 | tail -n 1)
     grep -q 'mismatches=0$' <<<"$E2E_VERDICT" && return 0
     [ "$E2E_LOOKS" -lt 10 ] || [ "$SECONDS" -lt "$deadline" ] || return 1
   done
@@ -194,30 +205,31 @@ e2e_exact_frame() {  # e2e_exact_frame <shot.png> <map> [seconds]
 
 # Screenshots until one is <before> exactly, for 10 looks or <seconds> (10 by
 # default), whichever comes later: a window that is gone is painted over by
-# the one beneath when that gets to it. E2E_BACK is yes or no, E2E_DIFFERENT
-# the pixels the last look had otherwise, E2E_LOOKS the looks taken.
-e2e_desktop_back() {  # e2e_desktop_back <before.png> <shot.png> [seconds]
+# the one beneath when that gets to it. E2E_BACK is yes or no,
+# E2E_DIFFERENT the pixels the last look had otherwise, E2E_LOOKS the looks taken.
+e2e_desktop_back() {  # e2e_desktop_back <before.xwd> <shot.xwd> [seconds]
   local deadline=$((SECONDS + ${3:-10}))
-  E2E_LOOKS=0 E2E_BACK=no
+  E2E_LOOKS=0 E2E_BACK=no E2E_DIFFERENT=0
   while :; do
     E2E_LOOKS=$((E2E_LOOKS + 1))
-    e2e_screenshot "$2"
-    E2E_DIFFERENT=$(/usr/bin/compare -metric AE "$1" "$2" null: 2>&1)
-    [ "$E2E_DIFFERENT" = 0 ] && { E2E_BACK=yes; return 0; }
-    [ "$E2E_LOOKS" -lt 10 ] || [ "$SECONDS" -lt "$deadline" ] || return 1
+    e2e_look "$2"
+    e2e_same_pixels "$1" "$2" && { E2E_BACK=yes; return 0; }
+    [ "$E2E_LOOKS" -lt 10 ] || [ "$SECONDS" -lt "$deadline" ] || break
   done
+  E2E_DIFFERENT=$(/usr/bin/compare -metric AE "xwd:$1" "xwd:$2" null: 2>&1)
+  return 1
 }
 
-# Screenshots until one differs from <from.png>: the saver has drawn (over the
+# Screenshots until one differs from <from.xwd>: the saver has drawn (over the
 # desktop it started on), or drawn again. For 10 looks or <seconds> (10 by
 # default), whichever comes later; E2E_LOOKS the looks taken.
-e2e_screen_changed() {  # e2e_screen_changed <from.png> <shot.png> [seconds]
+e2e_screen_changed() {  # e2e_screen_changed <from.xwd> <shot.xwd> [seconds]
   local deadline=$((SECONDS + ${3:-10}))
   E2E_LOOKS=0
   while :; do
     E2E_LOOKS=$((E2E_LOOKS + 1))
-    e2e_screenshot "$2"
-    cmp -s "$1" "$2" || [ "$(/usr/bin/compare -metric AE "$1" "$2" null: 2>&1)" = 0 ] || return 0
+    e2e_look "$2"
+    e2e_same_pixels "$1" "$2" || return 0
     [ "$E2E_LOOKS" -lt 10 ] || [ "$SECONDS" -lt "$deadline" ] || break
   done
   echo "e2e: the screen stayed as in $(basename "$1") for $E2E_LOOKS looks" >&2
@@ -227,7 +239,7 @@ e2e_screen_changed() {  # e2e_screen_changed <from.png> <shot.png> [seconds]
 # Waits for a frame drawn from now on: a look now, then looks until the screen
 # differs from it (e2e_screen_changed).
 e2e_next_frame() {  # e2e_next_frame [seconds]
-  e2e_screenshot "$E2E_TMP/now.png" && e2e_screen_changed "$E2E_TMP/now.png" "$E2E_TMP/next.png" "$@"
+  e2e_look "$E2E_TMP/now.xwd" && e2e_screen_changed "$E2E_TMP/now.xwd" "$E2E_TMP/next.xwd" "$@"
 }
 
 # A copy of the saver in its own folder, with the given map beside it (or none).
@@ -253,8 +265,8 @@ e2e_start_saver() {  # e2e_start_saver <scr> <switches...>
 
 # Waits until the full-screen saver takes input as a user's would reach it:
 # Wine has its window in front, X has given that window the input focus and,
-# with <before.png> (the desktop it started on), it has drawn its first frame.
-e2e_saver_ready() {  # e2e_saver_ready [before.png]
+# with <before.xwd> (the desktop it started on), it has drawn its first frame.
+e2e_saver_ready() {  # e2e_saver_ready [before.xwd]
   local i found="" window="" focus=""
   for i in $(seq 100); do
     found=$(e2e_probe find "Screen Saver")
@@ -267,7 +279,7 @@ e2e_saver_ready() {  # e2e_saver_ready [before.png]
     echo "e2e: the saver did not come to the front: '$found', X window '$window', X focus '$focus'" >&2
     return 1
   }
-  [ -z "${1:-}" ] || e2e_screen_changed "$1" "$E2E_TMP/first.png" 20
+  [ -z "${1:-}" ] || e2e_screen_changed "$1" "$E2E_TMP/first.xwd" 20
 }
 
 # Waits until winprobe's <command...> answers "<name>=1"; says what it last
@@ -412,9 +424,8 @@ e2e_stop_host() {
 e2e_check_failure_screen() {  # e2e_check_failure_screen <case> <screenshot>
   local screen text black shown i
   for i in $(seq 20); do
-    e2e_screenshot "$2"
-    screen=$($E2E_CHECK dark "$2" 0 20 1024 748)
-    text=$($E2E_CHECK dark "$2" 0 0 200 16)
+    e2e_look "$2"
+    { read -r screen; read -r text; } < <($E2E_CHECK dark "$2" 0 20 1024 748 0 0 200 16)
     black=$(awk -v d="$screen" 'BEGIN { print (d > 0.99) ? "yes" : "no" }')
     shown=$(awk -v d="$text" 'BEGIN { print (d < 0.97) ? "yes" : "no" }')
     [ "$black$shown" = yesyes ] && break

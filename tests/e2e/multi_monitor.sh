@@ -76,7 +76,7 @@ for arrangement in "${arrangements[@]}"; do
   e2e_track "$feh_pid"
   e2e_wait_feh "$E2E_TMP/desktop.png" || e2e_check "$name: desktop picture" missing shown
   e2e_park_pointer 1000 10
-  e2e_screenshot "$E2E_TMP/before.png"
+  e2e_look "$E2E_TMP/before.xwd"
 
   e2e_start_saver "$E2E_TMP/saver/glmire.scr" /s
   e2e_wait_window "Screen Saver" || e2e_check "$name: window" missing shown
@@ -95,8 +95,8 @@ for arrangement in "${arrangements[@]}"; do
   while [ "$SECONDS" -lt "$deadline" ] && { [ "$on_first" = 0 ] || [ "$on_second" = 0 ]; }; do
     looks=$((looks + 1))
     for try in $(seq 8); do
-      e2e_screenshot "$E2E_TMP/shot.png"
-      verdict=$($E2E_CHECK check "$E2E_TMP/before.png" "$E2E_TMP/shot.png" "$E2E_TMP/map.bmp" | tail -n 1)
+      e2e_look "$E2E_TMP/shot.xwd"
+      verdict=$($E2E_CHECK check "$E2E_TMP/before.xwd" "$E2E_TMP/shot.xwd" "$E2E_TMP/map.bmp" | tail -n 1)
       grep -qE 'mismatches=0$|no patch on screen' <<<"$verdict" && break
     done
     case $verdict in

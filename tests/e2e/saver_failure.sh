@@ -11,7 +11,7 @@ failure_case() {  # failure_case <name> <map or empty>
   e2e_saver_copy "$dir" "$2"
   e2e_start_saver "$dir/glmire.scr" /s
   e2e_wait_window "Screen Saver" || { e2e_check "$1: window" missing shown; return; }
-  e2e_check_failure_screen "$1" "$dir/shot.png"
+  e2e_check_failure_screen "$1" "$dir/shot.xwd"
   xdotool key space
   e2e_wait_exit "$E2E_SAVER" 50
   e2e_check "$1: closes, exit 0" "$E2E_RC" 0

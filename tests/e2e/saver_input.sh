@@ -12,7 +12,7 @@ start() {
   e2e_pointer_at 512 384
   e2e_start_saver "$scr" /s
   e2e_wait_window "Screen Saver" || echo "FAIL: no saver window" >&2
-  e2e_saver_ready "$E2E_TMP/before.png"
+  e2e_saver_ready "$E2E_TMP/before.xwd"
 }
 
 # What the saver makes of input it does not close on is done once it has

@@ -23,7 +23,7 @@ run_case() {  # run_case <name> <order> <w> <h>
   local shot places=()
   for shot in 1 2 3; do
     [ "$shot" = 1 ] || e2e_next_frame
-    e2e_exact_frame "$dir/shot.png" "$dir/map.bmp"
+    e2e_exact_frame "$dir/shot.xwd" "$dir/map.bmp"
     echo "$name shot $shot (look $E2E_LOOKS): $E2E_VERDICT"
     e2e_check "$name shot $shot exact" "$(grep -c 'mismatches=0$' <<<"$E2E_VERDICT")" 1
     places+=("$(sed -E 's/patch at ([-0-9]+,[-0-9]+).*/\1/' <<<"$E2E_VERDICT")")

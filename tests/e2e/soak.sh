@@ -20,15 +20,15 @@ e2e_saver_copy "$E2E_TMP/saver" "$GLMIRE_BIN/glmire.bmp"
 e2e_start_saver "$E2E_TMP/saver/glmire.scr" /s
 e2e_wait_window "Screen Saver" || { echo "FAIL: no saver window"; exit 1; }
 # The first sample once the worker has prepared and drawn its first frame.
-e2e_screen_changed "$E2E_TMP/before.png" "$E2E_TMP/first.png" 20 || echo "soak: no frame drawn yet"
+e2e_screen_changed "$E2E_TMP/before.xwd" "$E2E_TMP/first.xwd" 20 || echo "soak: no frame drawn yet"
 
 field() { sed -n "s/.*\\b$2=\\([^ ]*\\).*/\\1/p" <<<"$1"; }
 status_kb() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status" 2>/dev/null; }
 
 # The desktop picture is still, so a screen that changes is the saver at work.
 moving() {
-  e2e_screenshot "$E2E_TMP/a.png"
-  e2e_screen_changed "$E2E_TMP/a.png" "$E2E_TMP/b.png" 5 2>/dev/null && echo yes || echo no
+  e2e_look "$E2E_TMP/a.xwd"
+  e2e_screen_changed "$E2E_TMP/a.xwd" "$E2E_TMP/b.xwd" 5 2>/dev/null && echo yes || echo no
 }
 
 first=""

@@ -59,11 +59,11 @@ full_case() {  # full_case <name> <map in System32 or ""> <map in SysWOW64 or ""
   start64 /s
   e2e_wait_window "Screen Saver" || { e2e_check "$1: window" missing shown; return; }
   if [ -n "$4" ]; then
-    e2e_exact_frame "$E2E_TMP/shot.png" "$4"
+    e2e_exact_frame "$E2E_TMP/shot.xwd" "$4"
     echo "$1 (look $E2E_LOOKS): $E2E_VERDICT"
     e2e_check "$1: the map beside the saver drifts exactly" "$(grep -c 'mismatches=0$' <<<"$E2E_VERDICT")" 1
   else
-    e2e_check_failure_screen "$1" "$E2E_TMP/shot.png"
+    e2e_check_failure_screen "$1" "$E2E_TMP/shot.xwd"
   fi
   e2e_close_on_key "$1"
 }
