@@ -125,6 +125,7 @@ def read_xwd(path):
     byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
     masks, ncolors = fields[14:17], fields[19]
     start = header_size + 12 * ncolors
+    # A channel is 8 bits at most, at every depth the tests use.
     # A 24-bit depth is dumped with 4 bytes a pixel, though the header may say
     # 24 bits a pixel (as it does while some Wine windows are up): the row
     # length tells.
@@ -133,13 +134,16 @@ def read_xwd(path):
         raise SystemExit(f"{path}: {bits_per_pixel} bits a pixel in rows of {bytes_per_line} bytes")
     kind = {2: "u2", 4: "u4"}[size]
     rows = np.frombuffer(data, dtype=(">" if byte_order else "<") + kind, count=height * bytes_per_line // size,
-                         offset=start).reshape(height, -1)[:, :width].astype(np.int64)
-    channels, bits = [], []
-    for mask in masks:
+                         offset=start).reshape(height, -1)[:, :width].astype(np.uint32)
+    # Filled in place, a channel at a time: a screen's worth of wide
+    # temporaries costs more than the whole check.
+    channels = np.empty((height, width, 3), dtype=np.uint8)
+    bits = []
+    for i, mask in enumerate(masks):
         shift = (mask & -mask).bit_length() - 1
-        channels.append((rows & mask) >> shift)
+        channels[:, :, i] = (rows & np.uint32(mask)) >> np.uint32(shift)
         bits.append(bin(mask).count("1"))
-    return np.dstack(channels).astype(np.int32), np.array(bits, dtype=np.int32)
+    return channels, np.array(bits, dtype=np.int32)
 
 
 def load_screen(path):
@@ -237,8 +241,12 @@ def check_screen(d, bits, shot_path, gray, conv):
     h, w, _ = d.shape
     mh, mw = gray.shape
     widen, narrow = conv
-    captured = per_channel(widen, d)  # the desktop as the saver's 32-bit copy holds it
     unshaded = d  # outside the patch the screen is exactly as it was
+
+    def captured(x0, y0, x1, y1):
+        """The desktop as the saver's 32-bit copy holds it, in a rectangle: only
+        where a placement is tried, not over the whole screen."""
+        return per_channel(widen, d[y0:y1, x0:x1])
 
     diff = np.any(s != unshaded, axis=2)
     if not diff.any():
@@ -261,7 +269,7 @@ def check_screen(d, bits, shot_path, gray, conv):
         if ix0 < ix1 and iy0 < iy1:
             g = gray[iy0 - py:iy1 - py, ix0 - px:ix1 - px]
             exp[iy0 - y0:iy1 - y0, ix0 - x0:ix1 - x0] = per_channel(
-                narrow, table[g[:, :, None], captured[iy0:iy1, ix0:ix1]])
+                narrow, table[g[:, :, None], captured(ix0, iy0, ix1, iy1)])
         return exp
 
     # Every placement that covers all changed pixels, narrowed in steps: an
@@ -276,7 +284,7 @@ def check_screen(d, bits, shot_path, gray, conv):
 
     sx0, sy0, sx1, sy1 = around(4)
     shot_s, unshaded_s = s[sy0:sy1, sx0:sx1], unshaded[sy0:sy1, sx0:sx1]
-    captured_s = captured[sy0:sy1, sx0:sx1]
+    captured_s = captured(sx0, sy0, sx1, sy1)
     pxs = np.arange(box[2] - mw, box[0] + 1)
     gx = np.arange(sx0, sx1)[None, :] - pxs[:, None]  # placement, sample column
     in_x = (gx >= 0) & (gx < mw)

@@ -96,7 +96,8 @@ for arrangement in "${arrangements[@]}"; do
     looks=$((looks + 1))
     for try in $(seq 8); do
       e2e_look "$E2E_TMP/shot.xwd"
-      verdict=$($E2E_CHECK check "$E2E_TMP/before.xwd" "$E2E_TMP/shot.xwd" "$E2E_TMP/map.bmp" | tail -n 1)
+      e2e_verdict "$E2E_TMP/shot.xwd" "$E2E_TMP/map.bmp"
+      verdict=$E2E_VERDICT
       grep -qE 'mismatches=0$|no patch on screen' <<<"$verdict" && break
     done
     case $verdict in
