@@ -277,12 +277,12 @@ e2e_start_saver() {  # e2e_start_saver <scr> <switches...>
 # Wine has its window in front, X has given that window the input focus and,
 # with <before.xwd> (the desktop it started on), it has drawn its first frame.
 e2e_saver_ready() {  # e2e_saver_ready [before.xwd]
-  local i found="" window="" focus=""
+  local i found window="" focus=""
+  found=$(e2e_probe wait "Screen Saver" 100 front)
   for i in $(seq 100); do
-    found=$(e2e_probe find "Screen Saver")
     window=$(xdotool search --name '^Screen Saver$' 2>/dev/null | head -n 1)
     focus=$(xdotool getwindowfocus 2>/dev/null)
-    case $found in *foreground=1*) [ -n "$window" ] && [ "$window" = "$focus" ] && break ;; esac
+    [ -n "$window" ] && [ "$window" = "$focus" ] && break
     sleep 0.1
   done
   case $found in *foreground=1*) [ -n "$window" ] && [ "$window" = "$focus" ] ;; *) false ;; esac || {
@@ -332,13 +332,9 @@ e2e_settle() {  # e2e_settle <title> [parent handle]
   return 1
 }
 
-e2e_wait_window() {  # e2e_wait_window <title> [tenths of a second]
-  local i
-  for i in $(seq "${2:-100}"); do
-    case "$(e2e_probe find "$1" 2>/dev/null)" in none | "") ;; *) return 0 ;; esac
-    sleep 0.1
-  done
-  echo "e2e: no window '$1' after $i looks" >&2
+e2e_wait_window() {  # e2e_wait_window <title> [tenths of a second, 30 s by default]
+  case "$(e2e_probe wait "$1" "${2:-300}" 2>/dev/null)" in none | "") ;; *) return 0 ;; esac
+  echo "e2e: no window '$1' after ${2:-300} tenths of a second" >&2
   return 1
 }
 
@@ -398,10 +394,13 @@ e2e_pointer_at() {  # e2e_pointer_at <x> <y>
 # Nothing of a saver may outlive its run: no window, no ledger box (which
 # would also keep the process), no saver process and no crash handler.
 e2e_nothing_left() {  # e2e_nothing_left <case>
-  e2e_check "$1: no saver window" "$(e2e_probe find "Screen Saver")" none
-  e2e_check "$1: no Programmer Error box" "$(e2e_probe find "Programmer Error")" none
-  e2e_check "$1: no saver process" "$(e2e_probe processes glmire.scr)" 0
-  e2e_check "$1: no crash handler" "$(e2e_probe processes winedbg.exe)" 0
+  local left
+  mapfile -t left < <(e2e_probe find "Screen Saver" -- find "Programmer Error" -- \
+    processes glmire.scr -- processes winedbg.exe)
+  e2e_check "$1: no saver window" "${left[0]:-}" none
+  e2e_check "$1: no Programmer Error box" "${left[1]:-}" none
+  e2e_check "$1: no saver process" "${left[2]:-}" 0
+  e2e_check "$1: no crash handler" "${left[3]:-}" 0
 }
 
 # Starts winprobe's preview host; its pane's handle lands in E2E_PANE, what

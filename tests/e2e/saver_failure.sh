@@ -26,7 +26,7 @@ $E2E_CHECK map "$E2E_TMP/large.bmp" bottom-up 8192 4096
 e2e_saver_copy "$E2E_TMP/large" "$E2E_TMP/large.bmp"
 xdotool mousemove 512 384
 e2e_start_saver "$E2E_TMP/large/glmire.scr" /s
-e2e_wait_window "Screen Saver" 100
+e2e_wait_window "Screen Saver"
 # A mouse move reaches the window under the pointer even before it has the focus.
 xdotool mousemove_relative -- 40 40
 e2e_wait_exit "$E2E_SAVER" 150

@@ -1,6 +1,10 @@
 // winprobe.exe: the Windows side of the end-to-end tests. Looks at and talks
 // to windows of other processes, and plays a preview host.
 //   find <title>              "<handle> visible=<0|1> foreground=<0|1> topmost=<0|1>" or "none"
+//   wait <title> <tenths> [front]
+//                             looks every tenth of a second, for that many tenths at
+//                             most, until the window is there (and, with "front", the
+//                             foreground window); prints the last look as find does
 //   settext <title> <text>    sends WM_SETTEXT; "<result> <title afterwards>"
 //   activate                  shows a window of its own and makes it the foreground
 //   host                      a host window with a preview pane; prints the pane's
@@ -39,6 +43,8 @@
 //   settle <title> [parent]   sends eight messages that ask for nothing, one after
 //                             another, to the window of that title (a child of the
 //                             parent handle, when given); "settled=<answered>" or "none"
+// Commands separated by "--" run one after another in one process, a line of
+// answer each: a Wine process start costs more than most looks.
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -72,6 +78,18 @@ int Find(const char* title) {
       IsWindowVisible(window) ? 1 : 0, GetForegroundWindow() == window ? 1 : 0,
       (exStyle & WS_EX_TOPMOST) ? 1 : 0);
   return 0;
+}
+
+// Waiting here rather than starting a probe a tenth of a second: each start
+// is a process of its own for Wine to bring up and take down.
+int Wait(const char* title, const char* tenths, bool front) {
+  const long looks = std::strtol(tenths, nullptr, 10);
+  for (long i = 1; i < looks; ++i) {
+    HWND window = FindWindowA(nullptr, title);
+    if (window != nullptr && (!front || GetForegroundWindow() == window)) break;
+    Sleep(100);
+  }
+  return Find(title);
 }
 
 int SetText(const char* title, const char* text) {
@@ -541,10 +559,10 @@ int Settle(const char* title, const char* parent) {
   return answered == kMessages ? 0 : 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Command(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "find") == 0) return Find(argv[2]);
+  if (argc >= 4 && std::strcmp(argv[1], "wait") == 0)
+    return Wait(argv[2], argv[3], argc >= 5 && std::strcmp(argv[4], "front") == 0);
   if (argc >= 4 && std::strcmp(argv[1], "settext") == 0) return SetText(argv[2], argv[3]);
   if (argc >= 2 && std::strcmp(argv[1], "activate") == 0) return Activate();
   if (argc >= 2 && std::strcmp(argv[1], "host") == 0) return Host();
@@ -563,7 +581,21 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "release") == 0) return Release();
   if (argc >= 3 && std::strcmp(argv[1], "settle") == 0) return Settle(argv[2], argc >= 4 ? argv[3] : nullptr);
   std::fprintf(stderr,
-               "usage: winprobe find|settext|activate|host|gui|processes|codepage|screens|rect|channels|cursor|"
-               "moved|pressed|release|settle ...\n");
+               "usage: winprobe find|wait|settext|activate|host|gui|processes|codepage|screens|rect|channels|"
+               "cursor|moved|pressed|release|settle ... [-- <command> ...]\n");
   return 2;
+}
+
+}  // namespace
+
+// Each command sees its own arguments as argv[1...] (argv[0] is unused); the
+// status is the last command's.
+int main(int argc, char** argv) {
+  int status = 2;
+  for (int first = 1, i = 1; i <= argc; ++i) {
+    if (i < argc && std::strcmp(argv[i], "--") != 0) continue;
+    status = Command(i - first + 1, argv + first - 1);
+    first = i + 1;
+  }
+  return status;
 }
