@@ -121,6 +121,8 @@ int32_t RunPreview(Scene* s) {
   saverState.instance = GetModuleHandleA(nullptr);
   SetTimer(nullptr, 0, 1500, LookAndClose);
   const int32_t result = RunSaverWindow(s->pane);
+  // The saver registers its class once a process; the next case registers it anew.
+  UnregisterClassA("WindowsScreenSaverClass", saverState.instance);
   saverState = kept;
   return result;
 }
