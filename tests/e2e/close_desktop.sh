@@ -11,7 +11,7 @@ if [ "${1:-}" = bare ]; then setting="bare server" manager=no; else setting="win
 e2e_check "$setting: a manager on the display" "$(glmire_wm_ready && echo yes || echo no)" "$manager"
 
 e2e_test_desktop || exit 1
-$E2E_CHECK map "$E2E_TMP/map.bmp" bottom-up 96 64
+e2e_picture map "$E2E_TMP/map.bmp" bottom-up 96 64
 e2e_saver_copy "$E2E_TMP/saver" "$E2E_TMP/map.bmp"
 
 inputs=(

@@ -23,7 +23,7 @@ e2e_check "Wine runs under code page 932" "$codepage" acp=932
 e2e_test_desktop || exit 1
 dir="$E2E_TMP/saver"
 mkdir -p "$dir"
-$E2E_CHECK map "$dir/glmire.bmp" bottom-up 96 64
+e2e_picture map "$dir/glmire.bmp" bottom-up 96 64
 # 表示 ("display") is 0x95 0x5C 0x8E 0xA6 in Shift-JIS; the file name is UTF-8
 # on the Unix side, as Wine expects under this locale.
 scr="$dir/表示.scr"

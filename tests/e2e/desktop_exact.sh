@@ -16,9 +16,9 @@ source "$(dirname "$0")/lib.sh"
 [ -n "${GLMIRE_PRIVATE_ROOT:-}" ] || { echo "e2e: desktop_exact needs its private environment (glmire_e2e)"; exit 1; }
 exec {own_lock}>"$GLMIRE_WINE_ROOT/lock"
 
-$E2E_CHECK desktop "$E2E_TMP/busy.png" 1024 768
-$E2E_CHECK desktop "$E2E_TMP/sky.png" 1024 768 sky
-$E2E_CHECK map "$E2E_TMP/test-map.bmp" bottom-up 96 64
+e2e_picture desktop "$E2E_TMP/busy.png" 1024 768
+e2e_picture desktop "$E2E_TMP/sky.png" 1024 768 sky
+e2e_picture map "$E2E_TMP/test-map.bmp" bottom-up 96 64
 e2e_saver_copy "$E2E_TMP/test-map" "$E2E_TMP/test-map.bmp"
 e2e_saver_copy "$E2E_TMP/own-map" "$GLMIRE_BIN/glmire.bmp"
 

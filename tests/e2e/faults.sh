@@ -28,8 +28,8 @@ patch_of() {  # patch_of <case> <map>
 }
 
 # --- The map is read once, at start -----------------------------------------
-$E2E_CHECK map "$E2E_TMP/first.bmp" bottom-up 96 64
-$E2E_CHECK map "$E2E_TMP/second.bmp" top-down 48 80
+e2e_picture map "$E2E_TMP/first.bmp" bottom-up 96 64
+e2e_picture map "$E2E_TMP/second.bmp" top-down 48 80
 e2e_saver_copy "$E2E_TMP/saver" "$E2E_TMP/first.bmp"
 # Each look after a change waits for a frame the saver drew since: one that
 # read the map again would draw it from that change on.
@@ -49,7 +49,7 @@ close_and_check "next start"
 # --- The preview's pane destroyed at once ------------------------------------
 # Gone before the saver looked: a bad preview window, -1 (255 to the shell);
 # gone after its child was made: the normal end, 0. Either way nothing stays.
-$E2E_CHECK map "$E2E_TMP/large.bmp" bottom-up 8192 4096
+e2e_picture map "$E2E_TMP/large.bmp" bottom-up 8192 4096
 e2e_saver_copy "$E2E_TMP/large" "$E2E_TMP/large.bmp"
 preview_gone() {  # preview_gone <case> <wait for the child: 0|1>
   local out="$E2E_TMP/$1.host" i

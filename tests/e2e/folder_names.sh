@@ -6,7 +6,7 @@
 source "$(dirname "$0")/lib.sh"
 
 e2e_test_desktop || exit 1
-$E2E_CHECK map "$E2E_TMP/map.bmp" bottom-up 96 64
+e2e_picture map "$E2E_TMP/map.bmp" bottom-up 96 64
 
 folder_case() {  # folder_case <label> <folder name>
   local dir="$E2E_TMP/$2"

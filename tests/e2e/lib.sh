@@ -137,6 +137,25 @@ e2e_show_desktop() {  # e2e_show_desktop <picture>
   e2e_wait_feh "$1"
 }
 
+# The desktop pictures and maps frame_check.py writes are the same for every
+# test of a tree: each is made once, in the tree's GLMIRE_E2E_PICTURES, and
+# copied from there (the name holds frame_check.py's time, so an edited one
+# makes them anew).
+e2e_picture() {  # e2e_picture desktop|map <out> <frame_check arguments...>
+  local kind=$1 out=$2 key made
+  shift 2
+  [ -n "${GLMIRE_E2E_PICTURES:-}" ] || { $E2E_CHECK "$kind" "$out" "$@"; return; }
+  printf -v key '%s-' "$kind" "$@"
+  made="$GLMIRE_E2E_PICTURES/$key$(stat -c %Y "$GLMIRE_SOURCE/tests/e2e/frame_check.py")"
+  if [ ! -s "$made.${out##*.}" ]; then
+    mkdir -p "$GLMIRE_E2E_PICTURES"
+    # Made aside and moved in whole: another test may want the same one now.
+    $E2E_CHECK "$kind" "$made.$$.${out##*.}" "$@" && mv -f "$made.$$.${out##*.}" "$made.${out##*.}" ||
+      { rm -f "$made.$$.${out##*.}"; return 1; }
+  fi
+  cp "$made.${out##*.}" "$out"
+}
+
 # e2e_learn_conversion <out.json>: how this display's pixels read back and
 # are shown, for frame_check.py (conversion.sh).
 source "$GLMIRE_SOURCE/tests/e2e/conversion.sh"
@@ -177,7 +196,7 @@ e2e_park_pointer() {  # e2e_park_pointer <x> <y>
 # The test desktop: a busy picture shown full screen, the pointer parked in a
 # corner, and the screen as it then is in $E2E_TMP/before.xwd.
 e2e_test_desktop() {
-  $E2E_CHECK desktop "$E2E_TMP/desktop.png" 1024 768
+  e2e_picture desktop "$E2E_TMP/desktop.png" 1024 768
   e2e_show_desktop "$E2E_TMP/desktop.png" || return 1
   e2e_park_pointer 1000 10
   e2e_look "$E2E_TMP/before.xwd"

@@ -57,8 +57,8 @@ own_up() {  # own_up <monitors>
 # The placement of the patch in a frame_check verdict: "x y w h".
 patch_of() { sed -nE 's/.*patch at ([-0-9]+),([-0-9]+) size ([0-9]+)x([0-9]+).*/\1 \2 \3 \4/p' <<<"$1"; }
 
-$E2E_CHECK desktop "$E2E_TMP/desktop.png" "$SCREEN_W" "$SCREEN_H"
-$E2E_CHECK map "$E2E_TMP/map.bmp" bottom-up 96 64
+e2e_picture desktop "$E2E_TMP/desktop.png" "$SCREEN_W" "$SCREEN_H"
+e2e_picture map "$E2E_TMP/map.bmp" bottom-up 96 64
 e2e_saver_copy "$E2E_TMP/saver" "$E2E_TMP/map.bmp"
 
 for arrangement in "${arrangements[@]}"; do

@@ -22,7 +22,7 @@ failure_case missing ""
 failure_case truecolor "$E2E_TMP/truecolor.bmp"
 
 # A large map keeps the worker preparing while the window is destroyed.
-$E2E_CHECK map "$E2E_TMP/large.bmp" bottom-up 8192 4096
+e2e_picture map "$E2E_TMP/large.bmp" bottom-up 8192 4096
 e2e_saver_copy "$E2E_TMP/large" "$E2E_TMP/large.bmp"
 xdotool mousemove 512 384
 e2e_start_saver "$E2E_TMP/large/glmire.scr" /s

@@ -4,7 +4,7 @@
 source "$(dirname "$0")/lib.sh"
 
 e2e_test_desktop || exit 1
-$E2E_CHECK map "$E2E_TMP/map.bmp" bottom-up 96 64
+e2e_picture map "$E2E_TMP/map.bmp" bottom-up 96 64
 e2e_saver_copy "$E2E_TMP/saver" "$E2E_TMP/map.bmp"
 scr="$E2E_TMP/saver/glmire.scr"
 

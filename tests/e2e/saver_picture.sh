@@ -14,7 +14,7 @@ run_case() {  # run_case <name> <order> <w> <h>
   local name=$1 dir="$E2E_TMP/$1"
   [ ${#cases[@]} -eq 0 ] || [[ " ${cases[*]} " == *" $name "* ]] || return 0
   mkdir -p "$dir"
-  $E2E_CHECK map "$dir/map.bmp" "$2" "$3" "$4"
+  e2e_picture map "$dir/map.bmp" "$2" "$3" "$4"
   e2e_saver_copy "$dir" "$dir/map.bmp"
   e2e_start_saver "$dir/glmire.scr" /s
   e2e_wait_window "Screen Saver" || { e2e_check "$name: window" missing shown; return; }

@@ -47,8 +47,8 @@ start64() {  # start64 <switches...>
 }
 
 e2e_test_desktop || exit 1
-$E2E_CHECK map "$E2E_TMP/beside.bmp" bottom-up 96 64
-$E2E_CHECK map "$E2E_TMP/stale.bmp" top-down 64 96
+e2e_picture map "$E2E_TMP/beside.bmp" bottom-up 96 64
+e2e_picture map "$E2E_TMP/stale.bmp" top-down 64 96
 cp "$GLMIRE_BIN/glmire.scr" "$system32/glmire.scr"
 
 # Full screen: the map beside the saver, whatever the other folder holds.
