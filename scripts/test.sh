@@ -63,8 +63,16 @@ run_workflow() {  # run_workflow <log> <preset> [configure arguments...]
   shift 2
   out=$(mktemp -p "$logs")
   echo "=== $preset ===" >"$log"
-  if ! { cmake --preset "$preset" "$@" >"$out" 2>&1 && configured=$(elapsed) &&
-         cmake --build --preset "$preset" >>"$out" 2>&1; }; then
+  local ok=yes
+  cmake --preset "$preset" "$@" >"$out" 2>&1 && configured=$(elapsed) || ok=no
+  if [ $ok = yes ] && [ -n "${BUILD_AFTER:-}" ]; then
+    # BUILD_AFTER="<mark> <pid>": another tree's build comes first, until its
+    # mark is made or its process is gone.
+    while [ ! -e "${BUILD_AFTER% *}" ] && kill -0 "${BUILD_AFTER#* }" 2>/dev/null; do sleep 0.5; done
+  fi
+  [ $ok = yes ] && { cmake --build --preset "$preset" >>"$out" 2>&1 || ok=no; }
+  [ -z "${BUILT_MARK:-}" ] || touch "$BUILT_MARK"
+  if [ $ok = no ]; then
     cat "$out" >>"$log"
     echo "0 1" >"$log.count"
     return 1
@@ -110,7 +118,8 @@ wine_tree() {  # wine_tree <log> <preset> <win32|win64> [configure arguments...]
 }
 
 if glmire_runs_32bit; then
-  run_in_background wine_tree "$logs/2" windows win32 -DGLMIRE_WINE_TESTS=ON
+  BUILT_MARK=$logs/pe32.built run_in_background wine_tree "$logs/2" windows win32 -DGLMIRE_WINE_TESTS=ON
+  pe32=${background[-1]}
   pe32_note=""
 else
   pe32_note="PE32 suite under Wine (and its WoW64 cases) NOT RUN: $(glmire_32bit_reason); only its build checks ran"
@@ -124,8 +133,11 @@ else
 fi
 # Where the PE32 runs its whole suite, the x64 tree runs only the end-to-end
 # cases that differ between the images (tests/e2e/CMakeLists.txt says why each).
+# It then has the shorter way to go, and builds once the PE32 tree has built:
+# that build and the whole suite after it are the run's longest way, and two
+# Windows builds side by side would each take twice as long.
 if [ -z "$pe32_note" ]; then
-  run_in_background wine_tree "$logs/3" windows-x64 win64 -DGLMIRE_E2E_WHOLE=OFF
+  BUILD_AFTER="$logs/pe32.built $pe32" run_in_background wine_tree "$logs/3" windows-x64 win64 -DGLMIRE_E2E_WHOLE=OFF
 else
   run_in_background wine_tree "$logs/3" windows-x64 win64 -DGLMIRE_E2E_WHOLE=ON
 fi

@@ -24,6 +24,9 @@
                                             with one patch that passes check; a line a look and
                                             a closing count ("looks=N unchanged=N patch=N
                                             wrong=N"); exit 1 on any wrong look
+  frame_check.py serve DESKTOP MAP.bmp [--conversion OUT.json]
+                                            check's verdict for each SHOT named on a line of
+                                            stdin, a line each, until stdin ends
   frame_check.py lens DESKTOP MAP.bmp [--conversion OUT.json] SHOT...
                                             what a user sees of the lens, whatever drew it: the
                                             gray-128 pixels that differ from the desktop and by
@@ -233,6 +236,21 @@ def looks(desktop_path, map_bmp, shots, conv_path):
     return 1 if count["wrong"] else 0
 
 
+def serve(desktop_path, map_bmp, conv_path):
+    """check for each look named on stdin, a verdict line each: the desktop
+    and the map are read, and Python started, once for all of a test's looks."""
+    d, bits = load_screen(desktop_path)
+    gray = gray_map(map_bmp)
+    conv = load_conversion(conv_path, bits)
+    for line in sys.stdin:
+        try:
+            verdict = check_screen(d, bits, line.rstrip("\n"), gray, conv)
+        except (Exception, SystemExit) as e:  # a look cut short says nothing; the next one may
+            verdict = f"unreadable look: {e}"
+        print(verdict, flush=True)
+    return 0
+
+
 def check_screen(d, bits, shot_path, gray, conv):
     """The verdict on one look: "no patch on screen", a placement with its mismatches, or what is wrong."""
     s, shot_bits = load_screen(shot_path)
@@ -404,6 +422,8 @@ def main(argv):
         return 0
     if cmd == "check":
         return check(argv[2], argv[3], argv[4], conv_path)
+    if cmd == "serve":
+        return serve(argv[2], argv[3], conv_path)
     if cmd == "looks":
         return looks(argv[2], argv[3], argv[4:], conv_path)
     if cmd == "dark":

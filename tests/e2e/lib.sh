@@ -203,13 +203,29 @@ e2e_test_desktop() {
 }
 
 # frame_check.py's verdict on a look at the test desktop ($E2E_TMP/before.xwd)
-# with <map>'s patch, in E2E_VERDICT; the desktop as it was needs no check to tell.
+# with <map>'s patch, in E2E_VERDICT; the desktop as it was needs no check to
+# tell. One frame_check.py serves the looks at one desktop with one map (a
+# test may take dozens), on a pipe.
 e2e_verdict() {  # e2e_verdict <shot.xwd> <map>
+  local checking="$2 $(stat -c %Y.%s "$E2E_TMP/before.xwd")"
   if e2e_same_pixels "$E2E_TMP/before.xwd" "$1"; then
     E2E_VERDICT="no patch on screen"
-  else
-    E2E_VERDICT=$($E2E_CHECK check "$E2E_TMP/before.xwd" "$1" "$2" 2>&1 | tail -n 1)
+    return
   fi
+  if [ "${E2E_CHECKING:-}" != "$checking" ] || ! kill -0 "${E2E_CHECKER_PID:-none}" 2>/dev/null; then
+    e2e_checker_end
+    coproc E2E_CHECKER { exec $E2E_CHECK serve "$E2E_TMP/before.xwd" "$2"; }
+    E2E_CHECKING=$checking
+    e2e_track "$E2E_CHECKER_PID"
+  fi
+  E2E_VERDICT="frame_check.py gave no verdict"
+  echo "$1" >&"${E2E_CHECKER[1]}" && read -r -t 120 E2E_VERDICT <&"${E2E_CHECKER[0]}"
+}
+e2e_checker_end() {
+  [ -n "${E2E_CHECKER_PID:-}" ] || return 0
+  [ -z "${E2E_CHECKER[1]:-}" ] || eval "exec ${E2E_CHECKER[1]}>&-"
+  wait "$E2E_CHECKER_PID" 2>/dev/null
+  E2E_CHECKER_PID="" E2E_CHECKING=""
 }
 
 # Screenshots until one is a whole, exact frame of <map> over the test
