@@ -78,7 +78,7 @@ run_workflow() {  # run_workflow <log> <preset> [configure arguments...]
     return 1
   fi
   built=$(elapsed)
-  ctest --preset "$preset" >"$out" 2>&1
+  nice -n "${TEST_NICE:-0}" ctest --preset "$preset" >"$out" 2>&1
   echo "(configured at $configured s, built at $built s, tested at $(elapsed) s of the run)" >>"$log"
   grep -v -E '^ +Start |Test +#[0-9]+: .* Passed' "$out" >>"$log"
   local summary total fail
@@ -163,8 +163,9 @@ native_and_fuzz() {
     i386=$!
   fi
   # The fuzz runs are boxed in time, not in work: at the lowest priority, and
-  # beside the rest, they take only what the other trees leave, as long.
-  (renice -n 19 -p "$BASHPID" >/dev/null; run_workflow "$logs/4" fuzz) &
+  # beside the rest, they take only what the other trees leave, as long. Their
+  # small build goes at this priority, so that the runs start early.
+  TEST_NICE=19 run_workflow "$logs/4" fuzz &
   local fuzz=$!
   run_workflow "$logs/1" native
   [ -z "$pe32_note" ] || run_workflow "$logs/2" windows -DGLMIRE_WINE_TESTS=OFF
