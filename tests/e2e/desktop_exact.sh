@@ -89,8 +89,8 @@ run_case() {  # run_case <label> <desktop picture> <saver dir>
         --conversion "$conversion" | last_patch)"
       [ -n "$x" ] && { [ $((x > x0 ? x - x0 : x0 - x)) -ge "$w" ] || [ $((y > y0 ? y - y0 : y0 - y)) -ge "$h" ]; } &&
         { off=yes; break; }
-      # The drift takes seconds to carry the patch that far; a look costs
-      # about half a second of a processor.
+      # The drift takes seconds to carry the patch that far; meanwhile the
+      # processors are the other tests'.
       sleep 0.5
     done
     [ "$off" = yes ] || echo "e2e: $label: the patch did not get off $x0,$y0 in $i looks (last at ${x:-none},${y:-})" >&2

@@ -88,8 +88,7 @@ for arrangement in "${arrangements[@]}"; do
   # takes the first of a few screenshots that is whole (Wine may put a frame
   # up in more than one step); a wrong picture is never whole. The patch
   # drifts from one monitor to the other in seconds, at random: between looks
-  # the poll gives the processor back for half a second, as each look costs
-  # about that much of it.
+  # the poll gives the processors back to the tests beside it for half a second.
   on_first=0 on_second=0 looks=0 wrong=0
   deadline=$((SECONDS + 90))
   while [ "$SECONDS" -lt "$deadline" ] && { [ "$on_first" = 0 ] || [ "$on_second" = 0 ]; }; do
