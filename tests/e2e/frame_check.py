@@ -128,7 +128,6 @@ def read_xwd(path):
     byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
     masks, ncolors = fields[14:17], fields[19]
     start = header_size + 12 * ncolors
-    # A channel is 8 bits at most, at every depth the tests use.
     # A 24-bit depth is dumped with 4 bytes a pixel, though the header may say
     # 24 bits a pixel (as it does while some Wine windows are up): the row
     # length tells.
@@ -138,7 +137,8 @@ def read_xwd(path):
     kind = {2: "u2", 4: "u4"}[size]
     rows = np.frombuffer(data, dtype=(">" if byte_order else "<") + kind, count=height * bytes_per_line // size,
                          offset=start).reshape(height, -1)[:, :width].astype(np.uint32)
-    # Filled in place, a channel at a time: a screen's worth of wide
+    # Filled in place, a channel at a time, a byte each (a channel is 8 bits
+    # at most at every depth the tests use): a screen's worth of wide
     # temporaries costs more than the whole check.
     channels = np.empty((height, width, 3), dtype=np.uint8)
     bits = []

@@ -207,11 +207,12 @@ e2e_test_desktop() {
 # tell. One frame_check.py serves the looks at one desktop with one map (a
 # test may take dozens), on a pipe.
 e2e_verdict() {  # e2e_verdict <shot.xwd> <map>
-  local checking="$2 $(stat -c %Y.%s "$E2E_TMP/before.xwd")"
   if e2e_same_pixels "$E2E_TMP/before.xwd" "$1"; then
     E2E_VERDICT="no patch on screen"
     return
   fi
+  local checking
+  checking="$2 $(stat -c %Y.%s "$E2E_TMP/before.xwd")"
   if [ "${E2E_CHECKING:-}" != "$checking" ] || ! kill -0 "${E2E_CHECKER_PID:-none}" 2>/dev/null; then
     e2e_checker_end
     coproc E2E_CHECKER { exec $E2E_CHECK serve "$E2E_TMP/before.xwd" "$2"; }
