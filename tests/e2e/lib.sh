@@ -310,10 +310,12 @@ e2e_start_saver() {  # e2e_start_saver <scr> <switches...>
 }
 
 # Waits until X shows the top-level window <title> (mapped and viewable) and,
-# with "focus", has given it the input focus, where keys go; some 10 s at
-# most. Wine makes a window before X maps it: a move, click or key sent in
-# that gap goes to whatever X window was there, and the window never hears of
-# it. E2E_X_WINDOW is its X window.
+# with "focus", sends it the keys; some 10 s at most. Wine makes a window
+# before X maps it: a move, click or key sent in that gap goes to whatever X
+# window was there, and the window never hears of it. Keys go to the window
+# with the input focus, or on a bare X server, where nobody sets it
+# (PointerRoot, 1), to the window under the pointer, as a full-screen one is.
+# E2E_X_WINDOW is its X window.
 e2e_x_shown() {  # e2e_x_shown <title> [focus]
   local i focus=""
   E2E_X_WINDOW=""
@@ -321,8 +323,8 @@ e2e_x_shown() {  # e2e_x_shown <title> [focus]
     E2E_X_WINDOW=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
     if [ -n "$E2E_X_WINDOW" ]; then
       [ -z "${2:-}" ] && return 0
-      focus=$(xdotool getwindowfocus 2>/dev/null)
-      [ "$focus" = "$E2E_X_WINDOW" ] && return 0
+      focus=$(xdotool getwindowfocus 2>/dev/null || xdotool getwindowfocus -f 2>/dev/null)
+      [ "$focus" = "$E2E_X_WINDOW" ] || [ "$focus" = 1 ] && return 0
     fi
     sleep 0.05
   done
