@@ -43,11 +43,11 @@ def main(source, images):
         stamp = struct.unpack_from("<I", data, pe + 8)[0]
         # CheckSum lies 64 bytes into the optional header in PE32 and PE32+ alike.
         field = pe + 24 + 64
-        checksum = struct.unpack_from("<I", data, field)[0]
+        written, computed = struct.unpack_from("<I", data, field)[0], pe_checksum(data, field)
         if stamp != date:
             problems.append("%s: time stamp %d, expected the sources' date %d" % (path, stamp, date))
-        if checksum != pe_checksum(data, field):
-            problems.append("%s: checksum 0x%x, the image's is 0x%x" % (path, checksum, pe_checksum(data, field)))
+        if written != computed:
+            problems.append("%s: checksum 0x%x, the image's is 0x%x" % (path, written, computed))
     for problem in problems:
         print(problem)
     if not problems:
