@@ -2,9 +2,9 @@
 # Builds the Windows release zip (glmire.scr, glmire.bmp, mkshademap.exe and a
 # readme for Windows users, and the 64-bit saver with its map in x64/), writes
 # its SHA-256 beside it in sha256sum's form, and prints where it wrote it and,
-# last, that SHA-256. The same commit gives the same zip on any machine and in
-# any folder; a tree with changes that are not committed still builds, and
-# says that its zip is not one.
+# last, that SHA-256. The same commit gives the same zip in any folder and at
+# any time; a tree with changes that are not committed still builds, and says
+# that its zip is not one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
