@@ -339,7 +339,11 @@ e2e_wait_saver() {  # e2e_wait_saver [tenths of a second, 30 s by default]
   found=$(e2e_probe wait "Screen Saver" "${1:-300}" front)
   case $found in
     *foreground=1*) e2e_x_shown "Screen Saver" focus ;;
-    *) echo "e2e: the saver did not come to the front: '$found'" >&2; return 1 ;;
+    *)
+      echo "e2e: the saver did not come to the front: '$found'; its process" \
+        "$(e2e_running "${E2E_SAVER:-none}" && echo "still runs" || echo "has ended")" >&2
+      return 1
+      ;;
   esac
 }
 
