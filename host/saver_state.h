@@ -23,6 +23,9 @@ struct SaverState {
   uint32_t wakeThreshold;      // mouse travel (|dx| + |dy|) above which the saver closes
   uint32_t lastPasswordCheck;  // tick of the last verifier run; 0xFFFFFFFF = never
   POINT mousePoint;
+  // The wheel mouse's own message on Windows 95 ("MSWHEEL_ROLLMSG", registered
+  // by name); 0 when there is none.
+  UINT wheelMessage;
 };
 
 extern SaverState saverState;

@@ -1,5 +1,7 @@
 #include "host/saver_window.h"
 
+#include <zmouse.h>
+
 #include "effect/drift_worker.h"
 #include "effect/frame_buffer.h"
 #include "host/fault_guard.h"
@@ -28,6 +30,12 @@ LRESULT PassOn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void PostClose(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
+
+// The sideways wheel (Vista on); the headers name it only for builds that
+// require Vista.
+constexpr UINT kMouseHWheel = 0x020E;  // WM_MOUSEHWHEEL
+
+bool IsWheelRoll(UINT message) { return saverState.wheelMessage != 0 && message == saverState.wheelMessage; }
 
 // Brings a full-screen saver that already runs (this one or another with the
 // same class) to the front; 0 when there is one.
@@ -150,12 +158,16 @@ LRESULT CALLBACK OuterWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
+    case WM_XBUTTONDOWN:
+    case WM_MOUSEWHEEL:
+    case kMouseHWheel:
       return OnOuterInput(window, message, wParam, lParam);
     case WM_SYSCOMMAND:
       return OnOuterSysCommand(window, message, wParam, lParam);
     case WM_TIMER:
       return OnOuterTimer(window, message, wParam, lParam);
     default:
+      if (IsWheelRoll(message)) return OnOuterInput(window, message, wParam, lParam);
       return PassOn(window, message, wParam, lParam);
   }
 }
@@ -192,12 +204,16 @@ LRESULT CALLBACK DefaultSaverWindowProc(HWND window, UINT message, WPARAM wParam
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
+    case WM_XBUTTONDOWN:
+    case WM_MOUSEWHEEL:
+    case kMouseHWheel:
       PostClose(window);
       break;
     case WM_MOUSEMOVE:
       OnMouseMove(window);
       break;
     default:
+      if (IsWheelRoll(message)) PostClose(window);
       break;
   }
   return DefWindowProcA(window, message, wParam, lParam);
@@ -235,6 +251,7 @@ int32_t RunSaverWindow(HWND parent) {
       return 0;
     }
     HookPasswordLibrary();
+    saverState.wheelMessage = RegisterWindowMessageA(MSH_MOUSEWHEEL);
   }
 
   ComposeSaverWindow();

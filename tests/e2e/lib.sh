@@ -480,3 +480,34 @@ e2e_check_failure_screen() {  # e2e_check_failure_screen <case> <screenshot>
   e2e_check "$1: black screen" "$black" yes
   e2e_check "$1: failure text" "$shown" yes
 }
+
+# --- the saver as X shows it, and its preview host ---
+
+# Waits until X shows the full-screen saver's window, then until it takes input
+# (e2e_saver_ready): Wine makes the window before X maps it, and input sent
+# in between is lost.
+e2e_saver_shown() {  # e2e_saver_shown [before.xwd]
+  local i
+  for i in $(seq 100); do
+    xdotool search --onlyvisible --name '^Screen Saver$' >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  e2e_saver_ready "$@"
+}
+
+# Starts the preview host (e2e_start_host: pane in E2E_PANE, its process in
+# E2E_HOST, what it prints in <out>) and <scr> /p in the pane (E2E_SAVER);
+# waits until the saver's window is in the pane.
+e2e_start_preview() {  # e2e_start_preview <scr> <host out>
+  local i
+  e2e_start_host "$2" || return 1
+  E2E_HOST=${E2E_PIDS[${#E2E_PIDS[@]}-1]}
+  e2e_start_saver "$1" /p "$E2E_PANE"
+  for i in $(seq 100); do
+    echo child >&3
+    sleep 0.1
+    grep -q 'child=1' "$2" && return 0
+  done
+  echo "e2e: no window of the saver's in the pane after $i looks" >&2
+  return 1
+}
