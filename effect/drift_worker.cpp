@@ -276,6 +276,7 @@ HANDLE StartDriftWorker(DriftWorker* record, HWND window) {
 
 void StopDriftWorker(DriftWorker* record) {
   if (record->thread != nullptr) {
+    SetThreadPriority(record->thread, THREAD_PRIORITY_NORMAL);
     InterlockedExchange(&record->stop, 1);
     if (record->wake != nullptr) SetEvent(record->wake);
     WaitForSingleObject(record->thread, INFINITE);

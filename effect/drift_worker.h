@@ -69,7 +69,9 @@ void SetDriftPieces(const DriftPieces* pieces);
 
 // Starts RunDrift(record) for window at below-normal priority; the handle or null.
 HANDLE StartDriftWorker(DriftWorker* record, HWND window);
-// Sets the stop bit, waits for the worker to end and empties the record.
+// Sets the stop bit, waits for the worker to end and empties the record. The
+// worker is raised to normal priority first: at its own it may wait for
+// seconds behind busy programs, and the window cannot finish closing meanwhile.
 void StopDriftWorker(DriftWorker* record);
 // What a running effect holds. The full-screen saver shades and shows its
 // exact copy and needs no 5-5-5 snapshot; a preview, or a run without room

@@ -332,3 +332,42 @@ TEST(WorkerStop, EveryStopEndsTheWorkerAndGivesBackItsHandles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Holds the worker in its preparation until it is told to stop, as a busy
+// machine would, and notes the priority the stop left it at.
+const DriftWorker* heldWorker;
+volatile LONG workerHeld;
+int priorityAtStop;
+int32_t LoadUntilStopped(ShadeMap*, uint8_t*, const ShadeMapFile*) {
+  InterlockedExchange(&workerHeld, 1);
+  while (!(heldWorker->stop & 1)) Sleep(1);
+  priorityAtStop = GetThreadPriority(GetCurrentThread());
+  return -1;
+}
+
+// The worker prepares and draws below normal priority, and a stop raises it
+// to normal before it asks the worker to end, so that the close never waits
+// for the system to get round to a starved thread.
+TEST(WorkerStop, AStopRaisesAWorkerStillPreparingToNormalPriority) {
+  HWND window = CreateWindowExA(0, "STATIC", "worker", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  const DriftPieces pieces = {LoadUntilStopped, Present, nullptr};
+  SetDriftPieces(&pieces);
+  DriftWorker record = {};
+  ASSERT_EQ(CaptureScreen(&record.snapshot), 0);  // something to prepare
+  heldWorker = &record;
+  workerHeld = 0;
+  priorityAtStop = -99;
+  ASSERT_NE(StartDriftWorker(&record, window), nullptr);
+  for (int i = 0; i < 500 && !workerHeld; ++i) Sleep(10);
+  ASSERT_TRUE(workerHeld) << "the worker never got to its map";
+  EXPECT_EQ(GetThreadPriority(record.thread), THREAD_PRIORITY_BELOW_NORMAL);
+  StopDriftWorker(&record);
+  EXPECT_EQ(priorityAtStop, THREAD_PRIORITY_NORMAL);
+  SetDriftPieces(nullptr);
+  DestroyWindow(window);
+}
+
+}  // namespace
