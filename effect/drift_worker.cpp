@@ -29,12 +29,6 @@ void ShowDrawing() {
   PeekMessageA(&none, nullptr, 0, 0, PM_NOREMOVE);
 }
 
-// The time between two frames, cut short when the worker is told to stop.
-void AwaitNextFrame(const DriftWorker* record) {
-  if (record->wake == nullptr || WaitForSingleObject(record->wake, kFrameMilliseconds) == WAIT_FAILED)
-    Sleep(kFrameMilliseconds);
-}
-
 void PresentOnScreen(const FrameBuffer* frame, HDC dc, Rect rect) {
   PresentRect(frame, dc, rect, rect.left, rect.top);
   ShowDrawing();
@@ -50,6 +44,8 @@ const DriftPieces* driftPieces = &kSaverPieces;
 struct DriftRun {
   DriftWorker* record;
   HWND window;
+  HWND pane;         // a preview's parent, the host's pane; null in full screen
+  bool goneTold;     // the owner was told the window is gone
   HDC dc;
   Rect screen;       // the shown picture's bounds
   bool wholeFrame;   // this frame presents all of screen (a repaint was asked for)
@@ -67,6 +63,22 @@ const FrameBuffer* ShownPicture(const DriftRun* run) {
 void PresentFrame(void* context, Rect rect) {
   const DriftRun* run = static_cast<const DriftRun*>(context);
   driftPieces->present(ShownPicture(run), run->dc, run->wholeFrame ? run->screen : rect);
+}
+
+// A preview's window goes with the host's pane when the host dies, and its
+// thread is told nothing: the worker looks for both between frames and tells
+// the owner once.
+void WatchWindow(DriftRun* run) {
+  if (run->goneTold || (IsWindow(run->window) && (run->pane == nullptr || IsWindow(run->pane)))) return;
+  run->goneTold = true;
+  PostThreadMessageA(run->record->owner, WindowGoneMessage, 0, 0);
+}
+
+// The time between two frames, cut short when the worker is told to stop.
+void AwaitNextFrame(DriftRun* run) {
+  WatchWindow(run);
+  const HANDLE wake = run->record->wake;
+  if (wake == nullptr || WaitForSingleObject(wake, kFrameMilliseconds) == WAIT_FAILED) Sleep(kFrameMilliseconds);
 }
 
 bool TakeRepaint(DriftWorker* record) { return InterlockedExchange(&record->repaint, 0) != 0; }
@@ -90,10 +102,10 @@ void DrawFailure(HWND window, HDC dc) {
 // loses it now and then, for longer on a busy machine); unlike frames,
 // nothing would draw it again. So it is drawn again every few frames until
 // the worker is told to stop.
-void ShowFailure(const DriftRun* run) {
+void ShowFailure(DriftRun* run) {
   DrawFailure(run->window, run->dc);
   for (unsigned tick = 1; !(run->record->stop & 1); ++tick) {
-    AwaitNextFrame(run->record);
+    AwaitNextFrame(run);
     if (TakeRepaint(run->record) || tick % 5 == 0) DrawFailure(run->window, run->dc);
   }
 }
@@ -157,7 +169,7 @@ int32_t AnimateDrift(void* context) {
       // rectangle could be named here.
       run->wholeFrame = TakeRepaint(run->record);
       StepDriftFrame(&step, &segment);
-      AwaitNextFrame(run->record);
+      AwaitNextFrame(run);
       AdvanceSegment(&segment);
     }
     sx = tx;
@@ -262,6 +274,7 @@ HANDLE StartDriftWorker(DriftWorker* record, HWND window) {
   record->stop = 0;
   record->repaint = 0;
   record->wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  record->owner = GetCurrentThreadId();
   DWORD id = 0;
   record->thread = CreateThread(nullptr, 0, DriftThread, record, 0, &id);
   if (record->thread != nullptr) {
@@ -351,6 +364,7 @@ int32_t RunDrift(DriftWorker* record) {
   DriftRun run = {};
   run.record = record;
   run.window = record->window;
+  run.pane = GetParent(run.window);  // none for the full-screen popup, which has no owner
   TakeSnapshot(record, &run.parts);
   run.dc = GetDC(run.window);
   int32_t result = -1;

@@ -172,6 +172,17 @@ LRESULT CALLBACK OuterWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   }
 }
 
+namespace {
+
+// The window went without a WM_DESTROY (the preview's host died, and its
+// pane with it): the run ends as after any destruction, the worker stopped
+// and the ledger checked, by giving the window's procedure that message.
+void EndGoneWindow() {
+  if (!IsWindow(saverState.window)) OuterWindowProc(saverState.window, WM_DESTROY, 0, 0);
+}
+
+}  // namespace
+
 int32_t ClaimFullScreen(HANDLE* claim) {
   *claim = nullptr;
   SetLastError(0);  // 95 leaves the last error alone when it makes the event
@@ -271,6 +282,7 @@ int32_t RunSaverWindow(HWND parent) {
     if (parent == nullptr) SetForegroundWindow(saverState.window);
     MSG message = {};
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+      if (message.message == WindowGoneMessage && message.hwnd == nullptr) EndGoneWindow();
       TranslateMessage(&message);
       DispatchMessageA(&message);
     }
