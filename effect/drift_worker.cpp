@@ -60,8 +60,22 @@ const FrameBuffer* ShownPicture(const DriftRun* run) {
   return run->parts.copy.bitmap ? &run->parts.copy : &run->parts.frame;
 }
 
+// A display change that the password lock outlived (9x) leaves the window
+// over a larger screen than the picture: the rest is black, never whatever
+// the screen held there.
+void BlackenBeyondPicture(const DriftRun* run) {
+  RECT client = {};
+  GetClientRect(run->window, &client);
+  const Rect picture = run->screen;
+  if (client.right > picture.right)
+    PatBlt(run->dc, picture.right, 0, client.right - picture.right, client.bottom, BLACKNESS);
+  if (client.bottom > picture.bottom)
+    PatBlt(run->dc, 0, picture.bottom, picture.right, client.bottom - picture.bottom, BLACKNESS);
+}
+
 void PresentFrame(void* context, Rect rect) {
   const DriftRun* run = static_cast<const DriftRun*>(context);
+  if (run->wholeFrame) BlackenBeyondPicture(run);
   driftPieces->present(ShownPicture(run), run->dc, run->wholeFrame ? run->screen : rect);
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "effect/rect.h"
+
 typedef BOOL(WINAPI* VerifyPasswordProc)(HWND window);
 typedef HIMC(WINAPI* AssociateContextProc)(HWND window, HIMC context);
 
@@ -26,6 +28,9 @@ struct SaverState {
   // The wheel mouse's own message on Windows 95 ("MSWHEEL_ROLLMSG", registered
   // by name); 0 when there is none.
   UINT wheelMessage;
+  // The screen the full-screen window was put over: a display change that
+  // leaves it as it is changes nothing.
+  Rect covered;
 };
 
 extern SaverState saverState;

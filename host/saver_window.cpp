@@ -37,6 +37,20 @@ constexpr UINT kMouseHWheel = 0x020E;  // WM_MOUSEHWHEEL
 
 bool IsWheelRoll(UINT message) { return saverState.wheelMessage != 0 && message == saverState.wheelMessage; }
 
+// A display change that moves or resizes the screen (a mode, a monitor, a
+// dock, a remote session) would leave part of it uncovered, and outside the
+// password lock: the window is put over the new screen first, then closed as
+// on input, since the picture shows a screen that is gone. The system also
+// tells of changes that change nothing (Wine, some drivers); those are let be.
+void FollowScreen(HWND window) {
+  const Rect now = SaverScreenRect();
+  if (now == saverState.covered) return;
+  saverState.covered = now;
+  SetWindowPos(window, nullptr, now.left, now.top, now.right - now.left, now.bottom - now.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  PostClose(window);
+}
+
 // Brings a full-screen saver that already runs (this one or another with the
 // same class) to the front; 0 when there is one.
 int32_t ForegroundRunningSaver() {
@@ -199,6 +213,8 @@ LRESULT CALLBACK DefaultSaverWindowProc(HWND window, UINT message, WPARAM wParam
   if (saverState.isPreview || saverState.isClosing) return DefWindowProcA(window, message, wParam, lParam);
   if (message == WM_CLOSE) return OnClose(window, message, wParam, lParam);
   if (message == VerifyPasswordMessage) return OnVerifyPassword(window, message, wParam, lParam);
+  // Also while the verifier's dialog is up: the screen must stay covered.
+  if (message == WM_DISPLAYCHANGE) FollowScreen(window);
   if (saverState.isCheckingPassword) return DefWindowProcA(window, message, wParam, lParam);
   switch (message) {
     case WM_SHOWWINDOW:
@@ -252,6 +268,7 @@ int32_t RunSaverWindow(HWND parent) {
     saverState.isPreview = 1;
   } else {
     const Rect screen = SaverScreenRect();
+    saverState.covered = screen;
     left = screen.left;
     top = screen.top;
     width = screen.right - screen.left;

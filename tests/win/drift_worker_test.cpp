@@ -371,3 +371,53 @@ TEST(WorkerStop, AStopRaisesAWorkerStillPreparingToNormalPriority) {
 }
 
 }  // namespace
+
+namespace {
+
+volatile LONG grownPresents;
+void CountGrownPresents(const FrameBuffer* frame, HDC dc, Rect rect) {
+  Present(frame, dc, rect);
+  if (rect == Rect{0, 0, frame->header.biWidth, -frame->header.biHeight}) InterlockedIncrement(&grownPresents);
+}
+
+bool AwaitGrownPresentsAbove(LONG count) {
+  for (int i = 0; i < 500 && grownPresents <= count; ++i) Sleep(10);
+  return grownPresents > count;
+}
+
+// A display change that the 9x password lock outlived leaves the window over
+// a larger screen than its picture: what was drawn beyond the picture gives
+// way to black at the next repaint.
+TEST(WorkerRepaint, BeyondThePictureAGrownWindowIsBlack) {
+  WNDCLASSA plain = {};
+  plain.lpfnWndProc = DefWindowProcA;
+  plain.lpszClassName = "GrownSaver";
+  RegisterClassA(&plain);
+  HWND window = CreateWindowExA(WS_EX_TOPMOST, "GrownSaver", "grown", WS_POPUP | WS_VISIBLE, 0, 0, 128, 96, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  const DriftPieces pieces = {LoadInMemory, CountGrownPresents, nullptr};
+  SetDriftPieces(&pieces);
+  DriftWorker record = {};
+  ASSERT_EQ(CreateFrameBuffer(&record.snapshot, 128, 96), 0);  // the picture: black, the window's size
+  grownPresents = 0;
+  ASSERT_NE(StartDriftWorker(&record, window), nullptr);
+  EXPECT_TRUE(AwaitGrownPresentsAbove(0)) << "the worker never put its picture up";
+
+  SetWindowPos(window, nullptr, 0, 0, 192, 144, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  HDC dc = GetDC(window);
+  PatBlt(dc, 0, 0, 192, 144, WHITENESS);
+  const LONG before = grownPresents;
+  InterlockedExchange(&record.repaint, 1);
+  EXPECT_TRUE(AwaitGrownPresentsAbove(before)) << "no repaint";
+  for (POINT p : {POINT{150, 10}, POINT{10, 120}, POINT{180, 140}})
+    EXPECT_EQ(GetPixel(dc, p.x, p.y) & 0xFFFFFF, 0u) << p.x << "," << p.y;
+  ReleaseDC(window, dc);
+
+  StopDriftWorker(&record);
+  SetDriftPieces(nullptr);
+  DestroyWindow(window);
+  UnregisterClassA("GrownSaver", nullptr);
+}
+
+}  // namespace
