@@ -5,6 +5,7 @@
 #include "effect/drift_path.h"
 #include "effect/shade_loop.h"
 #include "effect/shade_table.h"
+#include "effect/system_entry.h"
 
 namespace {
 
@@ -230,8 +231,7 @@ bool OnEffectPaint(HWND window) {
   if (driftWorker.thread == nullptr) return false;
   if (!validateRectLooked) {
     validateRectLooked = true;
-    validateRect = reinterpret_cast<ValidateRectProc>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("USER32.DLL"), "ValidateRect")));
+    validateRect = SystemEntry<ValidateRectProc>("USER32.DLL", "ValidateRect");
   }
   if (validateRect == nullptr) return false;
   RequestRepaint();

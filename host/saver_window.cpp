@@ -4,6 +4,7 @@
 
 #include "effect/drift_worker.h"
 #include "effect/frame_buffer.h"
+#include "effect/system_entry.h"
 #include "host/fault_guard.h"
 #include "host/password_lock.h"
 #include "host/saver_state.h"
@@ -67,8 +68,7 @@ void HideCursor() { SetCursor(nullptr); }
 void DetachInputContext(HWND window) {
   saverState.imeLibrary = GetModuleHandleA("IMM32.DLL");
   if (saverState.imeLibrary == nullptr) return;
-  saverState.associateContext = reinterpret_cast<AssociateContextProc>(
-      reinterpret_cast<void*>(GetProcAddress(saverState.imeLibrary, "ImmAssociateContext")));
+  saverState.associateContext = SystemEntry<AssociateContextProc>(saverState.imeLibrary, "ImmAssociateContext");
   if (saverState.associateContext != nullptr)
     saverState.savedContext = saverState.associateContext(window, nullptr);
 }
