@@ -3,4 +3,3 @@
 SystemProc FindSystemProc(HMODULE library, const char* name) {
   return library != nullptr ? reinterpret_cast<SystemProc>(GetProcAddress(library, name)) : nullptr;
 }
-

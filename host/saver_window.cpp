@@ -36,6 +36,7 @@ void PostClose(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
 // require Vista.
 constexpr UINT kMouseHWheel = 0x020E;  // WM_MOUSEHWHEEL
 
+// Where nothing was registered the number is 0, which is WM_NULL.
 bool IsWheelRoll(UINT message) { return saverState.wheelMessage != 0 && message == saverState.wheelMessage; }
 
 // A display change that moves or resizes the screen (a mode, a monitor, a
@@ -50,6 +51,13 @@ void FollowScreen(HWND window) {
   SetWindowPos(window, nullptr, now.left, now.top, now.right - now.left, now.bottom - now.top,
                SWP_NOZORDER | SWP_NOACTIVATE);
   PostClose(window);
+}
+
+// The window went without a WM_DESTROY (the preview's host died, and its
+// pane with it): the run ends as after any destruction, the worker stopped
+// and the ledger checked, by giving the window's procedure that message.
+void EndGoneWindow() {
+  if (!IsWindow(saverState.window)) OuterWindowProc(saverState.window, WM_DESTROY, 0, 0);
 }
 
 // Brings a full-screen saver that already runs (this one or another with the
@@ -185,17 +193,6 @@ LRESULT CALLBACK OuterWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       return PassOn(window, message, wParam, lParam);
   }
 }
-
-namespace {
-
-// The window went without a WM_DESTROY (the preview's host died, and its
-// pane with it): the run ends as after any destruction, the worker stopped
-// and the ledger checked, by giving the window's procedure that message.
-void EndGoneWindow() {
-  if (!IsWindow(saverState.window)) OuterWindowProc(saverState.window, WM_DESTROY, 0, 0);
-}
-
-}  // namespace
 
 int32_t ClaimFullScreen(HANDLE* claim) {
   *claim = nullptr;

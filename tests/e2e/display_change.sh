@@ -36,9 +36,10 @@ start() {  # start <saver> <desktop>
     sleep 0.1
   done
   case $(inside wait "Screen Saver" 300 front) in
-    *foreground=1*) e2e_check "$1: in front over $(inside rect "Screen Saver")" yes yes ;;
+    *foreground=1*) ;;
     *) e2e_check "$1: the saver in front" no yes; return 1 ;;
   esac
+  e2e_check "$1: covers the screen" "$(inside rect "Screen Saver")" "0,0 800x600"
 }
 exit_code() { [ -s "$code" ] && tr -d '\r\n' <"$code" || echo running; }
 wait_exit_code() { e2e_wait_code "$code" "$1" >/dev/null; exit_code; }  # wait_exit_code <tenths>
@@ -46,7 +47,6 @@ wait_exit_code() { e2e_wait_code "$code" "$1" >/dev/null; exit_code; }  # wait_e
 # The NT family: the mode the screen has changes nothing (once the saver has
 # handled what the change sent it, a close it posted has been handled too);
 # a new size ends the saver.
-e2e_use_password REG_DWORD 0
 if start modent.scr glmire-nt; then
   e2e_check "same mode: set" "$(inside mode 800 600)" "mode=0 screen=800x600"
   inside settle "Screen Saver" >/dev/null
