@@ -43,6 +43,35 @@ else()
   set(GLMIRE_MANIFEST_ARCH amd64)
 endif()
 
+# The date the shipped images carry in their headers: the commit's, never the
+# build's, so that anyone who builds the same commit gets the same bytes.
+# SOURCE_DATE_EPOCH, where a distribution sets it, wins.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(GLMIRE_SOURCE_DATE "$ENV{SOURCE_DATE_EPOCH}")
+  set(date_origin "SOURCE_DATE_EPOCH")
+else()
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                  OUTPUT_VARIABLE GLMIRE_SOURCE_DATE ERROR_VARIABLE date_error
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(date_origin "the checked-out commit (git log -1 --format=%ct: ${date_error})")
+  # A commit moves HEAD and adds a line to its log: the tree configures again
+  # and the images are linked with the new date.
+  execute_process(COMMAND git rev-parse --path-format=absolute --git-path HEAD --git-path logs/HEAD
+                  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} OUTPUT_VARIABLE head_files ERROR_QUIET
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REPLACE "\n" ";" head_files "${head_files}")
+  foreach(head_file IN LISTS head_files)
+    if(EXISTS ${head_file})
+      set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${head_file})
+    endif()
+  endforeach()
+endif()
+# The PE time stamp is 32 bits; 0 is what a link without a date writes.
+if(NOT GLMIRE_SOURCE_DATE MATCHES "^[1-9][0-9]*$" OR GLMIRE_SOURCE_DATE GREATER 4294967295)
+  message(FATAL_ERROR "No date for the shipped images from ${date_origin}: '${GLMIRE_SOURCE_DATE}'. "
+                      "Build a git checkout, or set SOURCE_DATE_EPOCH to the sources' date in seconds.")
+endif()
+
 # The saver's own code (the test programs link the same libraries).
 include(${CMAKE_CURRENT_LIST_DIR}/ProductCode.cmake)
 function(glmire_win32_product target)
@@ -55,14 +84,18 @@ endfunction()
 # assume a Pentium Pro. The process starts at entry (extern "C", no
 # arguments, never returns). Symbols of the linked image stay in
 # <target>.symbols.scr beside the build files for the disassembly checks; the
-# target file itself is stripped.
+# target file itself is stripped. The linker and strip each write the image's
+# time stamp, both from SOURCE_DATE_EPOCH (else the time they run), and the
+# checksum over it.
 function(glmire_win32_saver target entry)
+  set(dated ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${GLMIRE_SOURCE_DATE})
   target_link_options(${target} PRIVATE -nostdlib -Wl,--entry,${GLMIRE_SYMBOL_PREFIX}${entry})
+  set_target_properties(${target} PROPERTIES CXX_LINKER_LAUNCHER "${dated}")
   target_link_libraries(${target} PRIVATE kernel32 user32 gdi32 advapi32)
   set(symbols ${CMAKE_CURRENT_BINARY_DIR}/${target}.symbols.scr)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${symbols}
-    COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:${target}>
+    COMMAND ${dated} ${CMAKE_STRIP} --strip-all $<TARGET_FILE:${target}>
     BYPRODUCTS ${symbols}
     VERBATIM)
   set_target_properties(${target} PROPERTIES GLMIRE_SYMBOLS_FILE ${symbols})

@@ -13,6 +13,10 @@
 # it, the emulator when binfmt_misc does.
 # GLMIRE_I386_LOADER and GLMIRE_BINFMT_DIR stand in for /lib/ld-linux.so.2 and
 # /proc/sys/fs/binfmt_misc (for the probe's own test).
+# GLMIRE_NO_32BIT=1 makes it answer "refused" whatever the kernel does: the
+# build, run and test scripts then do what they do on a machine whose kernel
+# runs no 32-bit programs (the x64 image under Wine, the i386 core under
+# qemu-i386), so that kind of machine can be tried on this one.
 
 # The enabled binfmt_misc handlers that take i386 ELF programs, one
 # "name: interpreter" a line: those whose magic is an i386 ELF header, or
@@ -35,6 +39,10 @@ glmire_i386_handlers() {
 
 glmire_i386_probe() {
   local loader=${GLMIRE_I386_LOADER:-/lib/ld-linux.so.2} work pid exe self i why handlers
+  if [ -n "${GLMIRE_NO_32BIT:-}" ]; then
+    echo "refused GLMIRE_NO_32BIT is set"
+    return 0
+  fi
   if [ ! -e "$loader" ]; then
     echo "refused $loader is not installed (libc6:i386)"
     return 0

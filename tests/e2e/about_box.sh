@@ -10,12 +10,13 @@ code="$E2E_TMP/code"
 text="$E2E_TMP/about.txt"
 dialog=""  # the probe's line about the open box
 
-# Starts the saver with <tail> and waits for its box.
+# Starts the saver with <tail> and waits for its box, shown by X with the
+# input focus: the keys sent to it go where X has the focus.
 open_box() {
   e2e_launch "$code" "" "$scr$1"
   rm -f "$text"
   dialog=$(e2e_hostprobe dialog "$caption" 20000 "$(e2e_winpath "$E2E_TMP")\\about.txt")
-  [ "$(e2e_field "$dialog" window)" != 0 ] && return 0
+  [ "$(e2e_field "$dialog" window)" != 0 ] && e2e_x_shown "$caption" focus && return 0
   echo "FAIL: no about box for '$1' (exit code $(e2e_wait_code "$code" 1))"
   return 1
 }

@@ -50,7 +50,7 @@ while read -r -u 4 name map; do
   dir="$E2E_TMP/$name"
   e2e_saver_copy "$dir" "$map"
   e2e_start_saver "$dir/glmire.scr" /s
-  if ! e2e_wait_window "Screen Saver"; then
+  if ! e2e_wait_saver; then
     e2e_check "$name: window" missing shown
     continue
   fi

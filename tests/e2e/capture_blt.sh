@@ -16,7 +16,7 @@ trace_case() {  # trace_case <version or default> <expected rop> [rop that must 
   e2e_track "$E2E_SAVER"
   # The screen is read while the window is created, so it is in the log
   # once the window is there.
-  e2e_wait_window "Screen Saver" || { e2e_check "$1: window" missing shown; return; }
+  e2e_wait_saver || { e2e_check "$1: window" missing shown; return; }
   e2e_close_on_key "$1"
   # The screen read is the blit hundreds of pixels wide (icons are 16 or 32).
   e2e_check "$1: a screen read with rop=$2" \

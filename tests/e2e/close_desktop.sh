@@ -24,7 +24,7 @@ for entry in "${inputs[@]}"; do
   read -r -a input <<<"${entry#*|}"
   xdotool mousemove 512 384
   e2e_start_saver "$E2E_TMP/saver/glmire.scr" /s
-  e2e_wait_window "Screen Saver" || { e2e_check "$name: window" missing shown; continue; }
+  e2e_wait_saver || { e2e_check "$name: window" missing shown; continue; }
   # The saver is up and drawing: the screen is no longer the desktop.
   e2e_exact_frame "$E2E_TMP/shot.xwd" "$E2E_TMP/map.bmp"
   e2e_check "$name: the saver drew before the input" "$(grep -c 'mismatches=0$' <<<"$E2E_VERDICT")" 1

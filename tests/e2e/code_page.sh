@@ -29,7 +29,7 @@ e2e_picture map "$dir/glmire.bmp" bottom-up 96 64
 scr="$dir/表示.scr"
 cp "$GLMIRE_BIN/glmire.scr" "$scr"
 japanese e2e_start_saver "$scr" /s
-if e2e_wait_window "Screen Saver"; then
+if e2e_wait_saver; then
   # The failure screen is never whole (e2e_exact_frame).
   e2e_exact_frame "$dir/shot.xwd" "$dir/glmire.bmp"
   echo "code page 932 (look $E2E_LOOKS): $E2E_VERDICT"

@@ -53,7 +53,7 @@ run_case() {  # run_case <label> <desktop picture> <saver dir>
   local looker=$!
   e2e_track "$looker"
   e2e_start_saver "$saver/glmire.scr" /s
-  e2e_wait_window "Screen Saver" || e2e_check "$label: window" missing shown
+  e2e_wait_saver || e2e_check "$label: window" missing shown
   # Only the newest look is compared: the looker does not wait for this.
   local looks=() drawn="" i
   for i in $(seq 600); do

@@ -8,9 +8,9 @@ source "$(dirname "$0")/lib.sh"
 e2e_test_desktop || exit 1
 scr="$E2E_TMP/saver/glmire.scr"
 
-start() {  # start <case>
+start() {  # start <case> [before.xwd: also until its first frame]
   e2e_start_saver "$scr" /s
-  e2e_wait_window "Screen Saver" || echo "FAIL: $1: no saver window"
+  e2e_saver_ready ${2:+"$2"} || echo "FAIL: $1: no saver window"
 }
 
 close_and_check() {  # close_and_check <case>
@@ -82,8 +82,7 @@ preview_gone "pane gone while the worker prepares" 1
 e2e_saver_copy "$E2E_TMP/saver" "$GLMIRE_BIN/glmire.bmp"
 clean=0
 for run in $(seq 20); do
-  start "run $run"
-  e2e_saver_ready "$E2E_TMP/before.xwd"
+  start "run $run" "$E2E_TMP/before.xwd"
   xdotool key shift
   e2e_wait_exit "$E2E_SAVER" 100
   if [ "$E2E_RC" = 0 ]; then clean=$((clean + 1)); else echo "run $run: exit $E2E_RC"; fi
@@ -98,8 +97,7 @@ burst=()
 for i in $(seq 250); do
   burst+=(key --delay 0 shift mousemove_relative -- 9 0 key --delay 0 shift mousemove_relative -- -9 0)
 done
-start "burst"
-e2e_saver_ready "$E2E_TMP/before.xwd"
+start "burst" "$E2E_TMP/before.xwd"
 xdotool "${burst[@]}"
 e2e_wait_exit "$E2E_SAVER" 100
 e2e_check "burst of 1000 events: closes, exit 0" "$E2E_RC" 0
@@ -111,7 +109,7 @@ for i in 1 2 3; do
   e2e_start_saver "$scr" /s
   savers+=("$E2E_SAVER")
 done
-e2e_wait_window "Screen Saver"
+e2e_wait_saver
 # The extra two end by themselves, in any order.
 for i in $(seq 150); do
   alive=0

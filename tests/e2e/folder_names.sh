@@ -12,7 +12,7 @@ folder_case() {  # folder_case <label> <folder name>
   local dir="$E2E_TMP/$2"
   e2e_saver_copy "$dir" "$E2E_TMP/map.bmp"
   e2e_start_saver "$dir/glmire.scr" /s
-  e2e_wait_window "Screen Saver" || { e2e_check "$1: window" missing shown; return; }
+  e2e_wait_saver || { e2e_check "$1: window" missing shown; return; }
   # The failure screen is never whole (e2e_exact_frame).
   e2e_exact_frame "$dir/shot.xwd" "$dir/glmire.bmp"
   echo "$1 (look $E2E_LOOKS): $E2E_VERDICT"

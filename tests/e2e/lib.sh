@@ -309,22 +309,44 @@ e2e_start_saver() {  # e2e_start_saver <scr> <switches...>
   e2e_track "$E2E_SAVER"
 }
 
-# Waits until the full-screen saver takes input as a user's would reach it:
-# Wine has its window in front, X has given that window the input focus and,
-# with <before.xwd> (the desktop it started on), it has drawn its first frame.
-e2e_saver_ready() {  # e2e_saver_ready [before.xwd]
-  local i found window="" focus=""
-  found=$(e2e_probe wait "Screen Saver" 100 front)
-  for i in $(seq 100); do
-    window=$(xdotool search --name '^Screen Saver$' 2>/dev/null | head -n 1)
-    focus=$(xdotool getwindowfocus 2>/dev/null)
-    [ -n "$window" ] && [ "$window" = "$focus" ] && break
-    sleep 0.1
+# Waits until X shows the top-level window <title> (mapped and viewable) and,
+# with "focus", sends it the keys; some 10 s at most. Wine makes a window
+# before X maps it: a move, click or key sent in that gap goes to whatever X
+# window was there, and the window never hears of it. Keys go to the window
+# with the input focus, or on a bare X server, where nobody sets it
+# (PointerRoot, 1), to the window under the pointer, as a full-screen one is.
+# E2E_X_WINDOW is its X window.
+e2e_x_shown() {  # e2e_x_shown <title> [focus]
+  local i focus=""
+  E2E_X_WINDOW=""
+  for i in $(seq 200); do
+    E2E_X_WINDOW=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
+    if [ -n "$E2E_X_WINDOW" ]; then
+      [ -z "${2:-}" ] && return 0
+      focus=$(xdotool getwindowfocus 2>/dev/null || xdotool getwindowfocus -f 2>/dev/null)
+      [ "$focus" = "$E2E_X_WINDOW" ] || [ "$focus" = 1 ] && return 0
+    fi
+    sleep 0.05
   done
-  case $found in *foreground=1*) [ -n "$window" ] && [ "$window" = "$focus" ] ;; *) false ;; esac || {
-    echo "e2e: the saver did not come to the front: '$found', X window '$window', X focus '$focus'" >&2
-    return 1
-  }
+  echo "e2e: X does not show '$1'${2:+ with the input focus} after $i looks: X window '$E2E_X_WINDOW', focus '$focus'" >&2
+  return 1
+}
+
+# Waits until the full-screen saver takes input as a user's would reach it:
+# Wine has its window in front and X shows that window with the input focus.
+e2e_wait_saver() {  # e2e_wait_saver [tenths of a second, 30 s by default]
+  local found
+  found=$(e2e_probe wait "Screen Saver" "${1:-300}" front)
+  case $found in
+    *foreground=1*) e2e_x_shown "Screen Saver" focus ;;
+    *) echo "e2e: the saver did not come to the front: '$found'" >&2; return 1 ;;
+  esac
+}
+
+# e2e_wait_saver and, with <before.xwd> (the desktop it started on), until it
+# has drawn its first frame.
+e2e_saver_ready() {  # e2e_saver_ready [before.xwd]
+  e2e_wait_saver || return 1
   [ -z "${1:-}" ] || e2e_screen_changed "$1" "$E2E_TMP/first.xwd" 20
 }
 
@@ -368,11 +390,6 @@ e2e_settle() {  # e2e_settle <title> [parent handle]
   return 1
 }
 
-e2e_wait_window() {  # e2e_wait_window <title> [tenths of a second, 30 s by default]
-  case "$(e2e_probe wait "$1" "${2:-300}" 2>/dev/null)" in none | "") ;; *) return 0 ;; esac
-  echo "e2e: no window '$1' after ${2:-300} tenths of a second" >&2
-  return 1
-}
 
 # Waits for a background process of this shell (not from a $(...) subshell,
 # which cannot wait for it); E2E_RC is its exit status, or "running".

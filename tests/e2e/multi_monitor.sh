@@ -79,7 +79,7 @@ for arrangement in "${arrangements[@]}"; do
   e2e_look "$E2E_TMP/before.xwd"
 
   e2e_start_saver "$E2E_TMP/saver/glmire.scr" /s
-  e2e_wait_window "Screen Saver" || e2e_check "$name: window" missing shown
+  e2e_wait_saver || e2e_check "$name: window" missing shown
   virtual=${expected#*virtual=}
   virtual=${virtual% primary=*}
   e2e_check "$name: the window covers the virtual screen" "$(e2e_probe rect "Screen Saver")" "$virtual"

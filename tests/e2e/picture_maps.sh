@@ -160,7 +160,7 @@ if want saver; then
   e2e_check "saver: the logo's map" "$E2E_RC" 0
   e2e_saver_copy "$E2E_TMP/saver" "$E2E_TMP/logo-map.bmp"
   e2e_start_saver "$E2E_TMP/saver/glmire.scr" /s
-  if e2e_wait_window "Screen Saver"; then
+  if e2e_wait_saver; then
     e2e_exact_frame "$E2E_TMP/shot.xwd" "$E2E_TMP/logo-map.bmp"
     echo "saver over the logo's map (look $E2E_LOOKS): $E2E_VERDICT"
     e2e_check "saver: an exact frame of the logo's map" "$(grep -c 'mismatches=0$' <<<"$E2E_VERDICT")" 1

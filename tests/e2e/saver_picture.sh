@@ -17,7 +17,7 @@ run_case() {  # run_case <name> <order> <w> <h>
   e2e_picture map "$dir/map.bmp" "$2" "$3" "$4"
   e2e_saver_copy "$dir" "$dir/map.bmp"
   e2e_start_saver "$dir/glmire.scr" /s
-  e2e_wait_window "Screen Saver" || { e2e_check "$name: window" missing shown; return; }
+  e2e_wait_saver || { e2e_check "$name: window" missing shown; return; }
   # Each checkpoint takes the first whole screenshot (e2e_exact_frame) once
   # the saver has drawn since the one before.
   local shot places=()

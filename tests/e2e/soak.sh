@@ -18,7 +18,7 @@ memory_slack_kb=${GLMIRE_SOAK_SLACK_KB:-1024}
 e2e_test_desktop || exit 1
 e2e_saver_copy "$E2E_TMP/saver" "$GLMIRE_BIN/glmire.bmp"
 e2e_start_saver "$E2E_TMP/saver/glmire.scr" /s
-e2e_wait_window "Screen Saver" || { echo "FAIL: no saver window"; exit 1; }
+e2e_wait_saver || { echo "FAIL: no saver window"; exit 1; }
 # The first sample once the worker has prepared and drawn its first frame.
 e2e_screen_changed "$E2E_TMP/before.xwd" "$E2E_TMP/first.xwd" 20 || echo "soak: no frame drawn yet"
 

@@ -57,7 +57,7 @@ full_case() {  # full_case <name> <map in System32 or ""> <map in SysWOW64 or ""
   [ -z "$2" ] || cp "$2" "$system32/glmire.bmp"
   [ -z "$3" ] || cp "$3" "$syswow64/glmire.bmp"
   start64 /s
-  e2e_wait_window "Screen Saver" || { e2e_check "$1: window" missing shown; return; }
+  e2e_wait_saver || { e2e_check "$1: window" missing shown; return; }
   if [ -n "$4" ]; then
     e2e_exact_frame "$E2E_TMP/shot.xwd" "$4"
     echo "$1 (look $E2E_LOOKS): $E2E_VERDICT"

@@ -7,6 +7,8 @@
 # probe_test.sh <qemu-i386>
 set -u
 qemu=$1
+# The machine's own answer is what this tests, whatever the test command was asked to play.
+unset GLMIRE_NO_32BIT
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -44,6 +46,7 @@ expect "an emulator runs it, its handlers named" "$work/emulated-loader" "$work/
 expect "an emulator runs it, no handler to be seen" "$work/emulated-loader" "$work/none" \
   "emulated binfmt_misc hands them to $(readlink -f "$qemu")"
 expect "no loader" "$work/missing" "$work/none" "refused $work/missing is not installed*"
+GLMIRE_NO_32BIT=1 expect "told to play a machine without them" /bin/cat "$work/none" "refused GLMIRE_NO_32BIT is set"
 # An emulated machine is no machine for the PE32 suite, and its "not run" line says why.
 if GLMIRE_I386_LOADER=$work/emulated-loader glmire_runs_32bit; then
   echo "FAILED: an emulated loader was taken for a kernel that runs 32-bit programs"
