@@ -498,19 +498,7 @@ e2e_check_failure_screen() {  # e2e_check_failure_screen <case> <screenshot>
   e2e_check "$1: failure text" "$shown" yes
 }
 
-# --- the saver as X shows it, and its preview host ---
-
-# Waits until X shows the full-screen saver's window, then until it takes input
-# (e2e_saver_ready): Wine makes the window before X maps it, and input sent
-# in between is lost.
-e2e_saver_shown() {  # e2e_saver_shown [before.xwd]
-  local i
-  for i in $(seq 100); do
-    xdotool search --onlyvisible --name '^Screen Saver$' >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  e2e_saver_ready "$@"
-}
+# --- the preview host with the saver in its pane ---
 
 # Starts the preview host (e2e_start_host: pane in E2E_PANE, its process in
 # E2E_HOST, what it prints in <out>) and <scr> /p in the pane (E2E_SAVER);

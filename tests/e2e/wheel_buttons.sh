@@ -14,7 +14,7 @@ for entry in "4|wheel up" "5|wheel down" "6|wheel left" "7|wheel right" "8|back 
   IFS='|' read -r button name <<<"$entry"
   e2e_pointer_at 512 384
   e2e_start_saver "$scr" /s
-  e2e_saver_shown "$E2E_TMP/before.xwd" || { e2e_check "$name: the saver takes input" no yes; continue; }
+  e2e_saver_ready "$E2E_TMP/before.xwd" || { e2e_check "$name: the saver takes input" no yes; continue; }
   xdotool click "$button"
   e2e_wait_exit "$E2E_SAVER" 50
   e2e_check "$name (X button $button) closes, exit 0" "$E2E_RC" 0
