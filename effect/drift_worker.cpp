@@ -5,6 +5,7 @@
 #include "effect/drift_path.h"
 #include "effect/shade_loop.h"
 #include "effect/shade_table.h"
+#include "effect/system_entry.h"
 
 namespace {
 
@@ -29,12 +30,6 @@ void ShowDrawing() {
   PeekMessageA(&none, nullptr, 0, 0, PM_NOREMOVE);
 }
 
-// The time between two frames, cut short when the worker is told to stop.
-void AwaitNextFrame(const DriftWorker* record) {
-  if (record->wake == nullptr || WaitForSingleObject(record->wake, kFrameMilliseconds) == WAIT_FAILED)
-    Sleep(kFrameMilliseconds);
-}
-
 void PresentOnScreen(const FrameBuffer* frame, HDC dc, Rect rect) {
   PresentRect(frame, dc, rect, rect.left, rect.top);
   ShowDrawing();
@@ -50,6 +45,8 @@ const DriftPieces* driftPieces = &kSaverPieces;
 struct DriftRun {
   DriftWorker* record;
   HWND window;
+  HWND pane;         // a preview's parent, the host's pane; null in full screen
+  bool goneTold;     // the owner was told the window is gone
   HDC dc;
   Rect screen;       // the shown picture's bounds
   bool wholeFrame;   // this frame presents all of screen (a repaint was asked for)
@@ -64,9 +61,39 @@ const FrameBuffer* ShownPicture(const DriftRun* run) {
   return run->parts.copy.bitmap ? &run->parts.copy : &run->parts.frame;
 }
 
+// A display change that the password lock outlived (9x) leaves the window
+// over a larger screen than the picture: the rest is black, never whatever
+// the screen held there.
+void BlackenBeyondPicture(const DriftRun* run) {
+  RECT client = {};
+  GetClientRect(run->window, &client);
+  const Rect picture = run->screen;
+  if (client.right > picture.right)
+    PatBlt(run->dc, picture.right, 0, client.right - picture.right, client.bottom, BLACKNESS);
+  if (client.bottom > picture.bottom)
+    PatBlt(run->dc, 0, picture.bottom, picture.right, client.bottom - picture.bottom, BLACKNESS);
+}
+
 void PresentFrame(void* context, Rect rect) {
   const DriftRun* run = static_cast<const DriftRun*>(context);
+  if (run->wholeFrame) BlackenBeyondPicture(run);
   driftPieces->present(ShownPicture(run), run->dc, run->wholeFrame ? run->screen : rect);
+}
+
+// A preview's window goes with the host's pane when the host dies, and its
+// thread is told nothing: the worker looks for both between frames and tells
+// the owner once.
+void WatchWindow(DriftRun* run) {
+  if (run->goneTold || (IsWindow(run->window) && (run->pane == nullptr || IsWindow(run->pane)))) return;
+  run->goneTold = true;
+  PostThreadMessageA(run->record->owner, WindowGoneMessage, 0, 0);
+}
+
+// The time between two frames, cut short when the worker is told to stop.
+void AwaitNextFrame(DriftRun* run) {
+  WatchWindow(run);
+  const HANDLE wake = run->record->wake;
+  if (wake == nullptr || WaitForSingleObject(wake, kFrameMilliseconds) == WAIT_FAILED) Sleep(kFrameMilliseconds);
 }
 
 bool TakeRepaint(DriftWorker* record) { return InterlockedExchange(&record->repaint, 0) != 0; }
@@ -90,10 +117,10 @@ void DrawFailure(HWND window, HDC dc) {
 // loses it now and then, for longer on a busy machine); unlike frames,
 // nothing would draw it again. So it is drawn again every few frames until
 // the worker is told to stop.
-void ShowFailure(const DriftRun* run) {
+void ShowFailure(DriftRun* run) {
   DrawFailure(run->window, run->dc);
   for (unsigned tick = 1; !(run->record->stop & 1); ++tick) {
-    AwaitNextFrame(run->record);
+    AwaitNextFrame(run);
     if (TakeRepaint(run->record) || tick % 5 == 0) DrawFailure(run->window, run->dc);
   }
 }
@@ -157,7 +184,7 @@ int32_t AnimateDrift(void* context) {
       // rectangle could be named here.
       run->wholeFrame = TakeRepaint(run->record);
       StepDriftFrame(&step, &segment);
-      AwaitNextFrame(run->record);
+      AwaitNextFrame(run);
       AdvanceSegment(&segment);
     }
     sx = tx;
@@ -204,8 +231,7 @@ bool OnEffectPaint(HWND window) {
   if (driftWorker.thread == nullptr) return false;
   if (!validateRectLooked) {
     validateRectLooked = true;
-    validateRect = reinterpret_cast<ValidateRectProc>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("USER32.DLL"), "ValidateRect")));
+    validateRect = SystemEntry<ValidateRectProc>("USER32.DLL", "ValidateRect");
   }
   if (validateRect == nullptr) return false;
   RequestRepaint();
@@ -262,6 +288,7 @@ HANDLE StartDriftWorker(DriftWorker* record, HWND window) {
   record->stop = 0;
   record->repaint = 0;
   record->wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  record->owner = GetCurrentThreadId();
   DWORD id = 0;
   record->thread = CreateThread(nullptr, 0, DriftThread, record, 0, &id);
   if (record->thread != nullptr) {
@@ -276,6 +303,7 @@ HANDLE StartDriftWorker(DriftWorker* record, HWND window) {
 
 void StopDriftWorker(DriftWorker* record) {
   if (record->thread != nullptr) {
+    SetThreadPriority(record->thread, THREAD_PRIORITY_NORMAL);
     InterlockedExchange(&record->stop, 1);
     if (record->wake != nullptr) SetEvent(record->wake);
     WaitForSingleObject(record->thread, INFINITE);
@@ -350,6 +378,7 @@ int32_t RunDrift(DriftWorker* record) {
   DriftRun run = {};
   run.record = record;
   run.window = record->window;
+  run.pane = GetParent(run.window);  // none for the full-screen popup, which has no owner
   TakeSnapshot(record, &run.parts);
   run.dc = GetDC(run.window);
   int32_t result = -1;

@@ -23,6 +23,8 @@ struct DriftWorker {
   // frames ends at once rather than up to a frame later: the process ends
   // that much sooner after the window is gone. Null: the worker sleeps.
   HANDLE wake;
+  // The thread that started the worker and runs the window's messages.
+  DWORD owner;
   // The screen as it was before the saver window showed, taken on the main
   // thread at window creation: on a composited desktop an unpainted window is
   // black, so a capture taken once it shows would be of the saver itself.
@@ -34,6 +36,11 @@ struct DriftWorker {
   FrameBuffer snapshot;
   FrameBuffer copy;
 };
+
+// Posted by the worker to its owner when the window is gone though the owner
+// never destroyed it: a window of another process's that held it (the
+// preview's pane) went with that process, and no WM_DESTROY came.
+constexpr UINT WindowGoneMessage = WM_APP + 1;
 
 // Runs proc(context) under a fault guard: 0 with proc's result in *result,
 // or non-zero (the fault's code in *faultCode) when a fault was handled.
@@ -69,7 +76,9 @@ void SetDriftPieces(const DriftPieces* pieces);
 
 // Starts RunDrift(record) for window at below-normal priority; the handle or null.
 HANDLE StartDriftWorker(DriftWorker* record, HWND window);
-// Sets the stop bit, waits for the worker to end and empties the record.
+// Sets the stop bit, waits for the worker to end and empties the record. The
+// worker is raised to normal priority first: at its own it may wait for
+// seconds behind busy programs, and the window cannot finish closing meanwhile.
 void StopDriftWorker(DriftWorker* record);
 // What a running effect holds. The full-screen saver shades and shows its
 // exact copy and needs no 5-5-5 snapshot; a preview, or a run without room

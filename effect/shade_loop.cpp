@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "effect/shade_kernels.h"
+#include "effect/system_entry.h"
 
 namespace {
 
@@ -13,8 +14,7 @@ namespace {
 bool SystemKeepsSse2State() {
   typedef BOOL(WINAPI * FeatureProc)(DWORD feature);
   constexpr DWORD kSse2Feature = 10;  // PF_XMMI64_INSTRUCTIONS_AVAILABLE
-  const auto present = reinterpret_cast<FeatureProc>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), "IsProcessorFeaturePresent")));
+  const auto present = SystemEntry<FeatureProc>("KERNEL32.DLL", "IsProcessorFeaturePresent");
   return present != nullptr && present(kSse2Feature);
 }
 #endif

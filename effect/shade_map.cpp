@@ -4,6 +4,7 @@
 
 #include "effect/block_ledger.h"
 #include "effect/shade_map_format.h"
+#include "effect/system_entry.h"
 #include "effect/system_version.h"
 
 namespace {
@@ -41,33 +42,23 @@ typedef BOOL(WINAPI* IsWow64ProcessProc)(HANDLE process, BOOL* wow64);
 typedef BOOL(WINAPI* RedirectionOffProc)(void** previous);
 typedef BOOL(WINAPI* RedirectionBackProc)(void* previous);
 
-// One call for every look-up keeps the saver small.
-__attribute__((noinline)) void* KernelCall(const char* name) {
-  return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), name));
-}
-
-template <typename Entry>
-Entry KernelEntry(const char* name) {
-  return reinterpret_cast<Entry>(KernelCall(name));
-}
-
 // Under WOW64 a 32-bit process's opens in the system folder are sent to
 // SysWOW64, where the map beside a saver in the real System32 is not (or a
 // stale one is). The redirection is turned off for the one open, on this
 // thread only, and at once back on; the module path, which names the file
 // that was started, is taken as it is.
 HANDLE OpenUnredirected(const ShadeMapFile* file) {
-  const auto isWow64 = KernelEntry<IsWow64ProcessProc>("IsWow64Process");
+  const auto isWow64 = SystemEntry<IsWow64ProcessProc>("KERNEL32.DLL", "IsWow64Process");
   BOOL wow64 = FALSE;
   RedirectionBackProc back = nullptr;
   void* previous = nullptr;
   if (isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64) {
-    const auto off = KernelEntry<RedirectionOffProc>("Wow64DisableWow64FsRedirection");
-    back = KernelEntry<RedirectionBackProc>("Wow64RevertWow64FsRedirection");
+    const auto off = SystemEntry<RedirectionOffProc>("KERNEL32.DLL", "Wow64DisableWow64FsRedirection");
+    back = SystemEntry<RedirectionBackProc>("KERNEL32.DLL", "Wow64RevertWow64FsRedirection");
     if (off == nullptr || back == nullptr || !off(&previous)) back = nullptr;
   }
   HANDLE handle = INVALID_HANDLE_VALUE;
-  const auto createW = file->wide ? KernelEntry<CreateFileWProc>("CreateFileW") : nullptr;
+  const auto createW = file->wide ? SystemEntry<CreateFileWProc>("KERNEL32.DLL", "CreateFileW") : nullptr;
   if (createW != nullptr)
     handle = createW(reinterpret_cast<const wchar_t*>(file->wide), GENERIC_READ, FILE_SHARE_READ, nullptr,
                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -89,7 +80,8 @@ int32_t ShadeMapPath(char* path, uint32_t capacity) {
 
 int32_t ShadeMapFileBeside(ShadeMapFile* file, uint16_t* wide, char* ansi, uint32_t capacity) {
   *file = ShadeMapFile{};
-  const auto nameW = NtMajorVersion() != 0 ? KernelEntry<ModuleFileNameWProc>("GetModuleFileNameW") : nullptr;
+  const auto nameW =
+      NtMajorVersion() != 0 ? SystemEntry<ModuleFileNameWProc>("KERNEL32.DLL", "GetModuleFileNameW") : nullptr;
   if (nameW != nullptr && capacity != 0) {
     const DWORD length = nameW(nullptr, reinterpret_cast<wchar_t*>(wide), capacity);
     if (length == 0 || FormWideShadeMapPath(wide, length, capacity) != 0) return -1;

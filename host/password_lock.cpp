@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "effect/system_entry.h"
 #include "host/saver_state.h"
 
 namespace {
@@ -14,14 +15,6 @@ constexpr uint32_t NeverChecked = 0xFFFFFFFFu;
 
 typedef DWORD(WINAPI* ChangePasswordProc)(LPCSTR provider, HWND owner, DWORD reserved1,
                                           DWORD reserved2);
-
-// GetProcAddress hands back a generic entry; going through a pointer to a
-// function without arguments keeps the compiler from judging the cast.
-template <typename Entry>
-Entry FindEntry(HMODULE library, const char* name) {
-  typedef void (*AnyEntry)();
-  return reinterpret_cast<Entry>(reinterpret_cast<AnyEntry>(GetProcAddress(library, name)));
-}
 
 // The verifier and the change service are system files. Loading them by bare
 // name would search the saver's own folder and the current folder first, so a
@@ -56,7 +49,7 @@ void LoadVerifier() {
   saverState.passwordLibrary = LoadSystemLibrary("PASSWORD.CPL");
   if (saverState.passwordLibrary == nullptr) return;
   saverState.verifyPassword =
-      FindEntry<VerifyPasswordProc>(saverState.passwordLibrary, "VerifyScreenSavePwd");
+      SystemEntry<VerifyPasswordProc>(saverState.passwordLibrary, "VerifyScreenSavePwd");
   if (saverState.verifyPassword != nullptr) {
     SetSaverRunning(true);
   } else {
@@ -122,7 +115,7 @@ BOOL VerifyBeforeClose(HWND window) {
 void ChangePassword(HWND owner) {
   HMODULE library = LoadSystemLibrary("MPR.DLL");
   if (library == nullptr) return;
-  ChangePasswordProc change = FindEntry<ChangePasswordProc>(library, "PwdChangePasswordA");
+  ChangePasswordProc change = SystemEntry<ChangePasswordProc>(library, "PwdChangePasswordA");
   if (change != nullptr) change("SCRSAVE", owner, 0, 0);
   FreeLibrary(library);
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "effect/rect.h"
+
 typedef BOOL(WINAPI* VerifyPasswordProc)(HWND window);
 typedef HIMC(WINAPI* AssociateContextProc)(HWND window, HIMC context);
 
@@ -23,6 +25,12 @@ struct SaverState {
   uint32_t wakeThreshold;      // mouse travel (|dx| + |dy|) above which the saver closes
   uint32_t lastPasswordCheck;  // tick of the last verifier run; 0xFFFFFFFF = never
   POINT mousePoint;
+  // The wheel mouse's own message on Windows 95 ("MSWHEEL_ROLLMSG", registered
+  // by name); 0 when there is none.
+  UINT wheelMessage;
+  // The screen the full-screen window was put over: a display change that
+  // leaves it as it is changes nothing.
+  Rect covered;
 };
 
 extern SaverState saverState;

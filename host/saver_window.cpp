@@ -1,7 +1,10 @@
 #include "host/saver_window.h"
 
+#include <zmouse.h>
+
 #include "effect/drift_worker.h"
 #include "effect/frame_buffer.h"
+#include "effect/system_entry.h"
 #include "host/fault_guard.h"
 #include "host/password_lock.h"
 #include "host/saver_state.h"
@@ -29,6 +32,34 @@ LRESULT PassOn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 void PostClose(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
 
+// The sideways wheel (Vista on); the headers name it only for builds that
+// require Vista.
+constexpr UINT kMouseHWheel = 0x020E;  // WM_MOUSEHWHEEL
+
+// Where nothing was registered the number is 0, which is WM_NULL.
+bool IsWheelRoll(UINT message) { return saverState.wheelMessage != 0 && message == saverState.wheelMessage; }
+
+// A display change that moves or resizes the screen (a mode, a monitor, a
+// dock, a remote session) would leave part of it uncovered, and outside the
+// password lock: the window is put over the new screen first, then closed as
+// on input, since the picture shows a screen that is gone. The system also
+// tells of changes that change nothing (Wine, some drivers); those are let be.
+void FollowScreen(HWND window) {
+  const Rect now = SaverScreenRect();
+  if (now == saverState.covered) return;
+  saverState.covered = now;
+  SetWindowPos(window, nullptr, now.left, now.top, now.right - now.left, now.bottom - now.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  PostClose(window);
+}
+
+// The window went without a WM_DESTROY (the preview's host died, and its
+// pane with it): the run ends as after any destruction, the worker stopped
+// and the ledger checked, by giving the window's procedure that message.
+void EndGoneWindow() {
+  if (!IsWindow(saverState.window)) OuterWindowProc(saverState.window, WM_DESTROY, 0, 0);
+}
+
 // Brings a full-screen saver that already runs (this one or another with the
 // same class) to the front; 0 when there is one.
 int32_t ForegroundRunningSaver() {
@@ -45,8 +76,7 @@ void HideCursor() { SetCursor(nullptr); }
 void DetachInputContext(HWND window) {
   saverState.imeLibrary = GetModuleHandleA("IMM32.DLL");
   if (saverState.imeLibrary == nullptr) return;
-  saverState.associateContext = reinterpret_cast<AssociateContextProc>(
-      reinterpret_cast<void*>(GetProcAddress(saverState.imeLibrary, "ImmAssociateContext")));
+  saverState.associateContext = SystemEntry<AssociateContextProc>(saverState.imeLibrary, "ImmAssociateContext");
   if (saverState.associateContext != nullptr)
     saverState.savedContext = saverState.associateContext(window, nullptr);
 }
@@ -150,12 +180,16 @@ LRESULT CALLBACK OuterWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
+    case WM_XBUTTONDOWN:
+    case WM_MOUSEWHEEL:
+    case kMouseHWheel:
       return OnOuterInput(window, message, wParam, lParam);
     case WM_SYSCOMMAND:
       return OnOuterSysCommand(window, message, wParam, lParam);
     case WM_TIMER:
       return OnOuterTimer(window, message, wParam, lParam);
     default:
+      if (IsWheelRoll(message)) return OnOuterInput(window, message, wParam, lParam);
       return PassOn(window, message, wParam, lParam);
   }
 }
@@ -176,6 +210,8 @@ LRESULT CALLBACK DefaultSaverWindowProc(HWND window, UINT message, WPARAM wParam
   if (saverState.isPreview || saverState.isClosing) return DefWindowProcA(window, message, wParam, lParam);
   if (message == WM_CLOSE) return OnClose(window, message, wParam, lParam);
   if (message == VerifyPasswordMessage) return OnVerifyPassword(window, message, wParam, lParam);
+  // Also while the verifier's dialog is up: the screen must stay covered.
+  if (message == WM_DISPLAYCHANGE) FollowScreen(window);
   if (saverState.isCheckingPassword) return DefWindowProcA(window, message, wParam, lParam);
   switch (message) {
     case WM_SHOWWINDOW:
@@ -192,12 +228,16 @@ LRESULT CALLBACK DefaultSaverWindowProc(HWND window, UINT message, WPARAM wParam
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
+    case WM_XBUTTONDOWN:
+    case WM_MOUSEWHEEL:
+    case kMouseHWheel:
       PostClose(window);
       break;
     case WM_MOUSEMOVE:
       OnMouseMove(window);
       break;
     default:
+      if (IsWheelRoll(message)) PostClose(window);
       break;
   }
   return DefWindowProcA(window, message, wParam, lParam);
@@ -225,6 +265,7 @@ int32_t RunSaverWindow(HWND parent) {
     saverState.isPreview = 1;
   } else {
     const Rect screen = SaverScreenRect();
+    saverState.covered = screen;
     left = screen.left;
     top = screen.top;
     width = screen.right - screen.left;
@@ -235,6 +276,7 @@ int32_t RunSaverWindow(HWND parent) {
       return 0;
     }
     HookPasswordLibrary();
+    saverState.wheelMessage = RegisterWindowMessageA(MSH_MOUSEWHEEL);
   }
 
   ComposeSaverWindow();
@@ -254,6 +296,7 @@ int32_t RunSaverWindow(HWND parent) {
     if (parent == nullptr) SetForegroundWindow(saverState.window);
     MSG message = {};
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+      if (message.message == WindowGoneMessage && message.hwnd == nullptr) EndGoneWindow();
       TranslateMessage(&message);
       DispatchMessageA(&message);
     }

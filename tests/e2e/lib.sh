@@ -501,3 +501,22 @@ e2e_check_failure_screen() {  # e2e_check_failure_screen <case> <screenshot>
   e2e_check "$1: black screen" "$black" yes
   e2e_check "$1: failure text" "$shown" yes
 }
+
+# --- the preview host with the saver in its pane ---
+
+# Starts the preview host (e2e_start_host: pane in E2E_PANE, its process in
+# E2E_HOST, what it prints in <out>) and <scr> /p in the pane (E2E_SAVER);
+# waits until the saver's window is in the pane.
+e2e_start_preview() {  # e2e_start_preview <scr> <host out>
+  local i
+  e2e_start_host "$2" || return 1
+  E2E_HOST=${E2E_PIDS[${#E2E_PIDS[@]}-1]}
+  e2e_start_saver "$1" /p "$E2E_PANE"
+  for i in $(seq 100); do
+    echo child >&3
+    sleep 0.1
+    grep -q 'child=1' "$2" && return 0
+  done
+  echo "e2e: no window of the saver's in the pane after $i looks" >&2
+  return 1
+}

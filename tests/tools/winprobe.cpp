@@ -43,6 +43,8 @@
 //   settle <title> [parent]   sends eight messages that ask for nothing, one after
 //                             another, to the window of that title (a child of the
 //                             parent handle, when given); "settled=<answered>" or "none"
+//   mode <width> <height>     sets the display mode's size (ChangeDisplaySettingsA, for
+//                             this session only); "mode=<result> screen=<w>x<h>"
 // Commands separated by "--" run one after another in one process, a line of
 // answer each: a Wine process start costs more than most looks.
 #include <windows.h>
@@ -559,6 +561,17 @@ int Settle(const char* title, const char* parent) {
   return answered == kMessages ? 0 : 1;
 }
 
+int SetMode(const char* width, const char* height) {
+  DEVMODEA mode = {};
+  mode.dmSize = sizeof mode;
+  mode.dmPelsWidth = std::strtoul(width, nullptr, 10);
+  mode.dmPelsHeight = std::strtoul(height, nullptr, 10);
+  mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+  const LONG result = ChangeDisplaySettingsA(&mode, 0);
+  Say("mode=%ld screen=%dx%d\n", result, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+  return result == DISP_CHANGE_SUCCESSFUL ? 0 : 1;
+}
+
 int Command(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "find") == 0) return Find(argv[2]);
   if (argc >= 4 && std::strcmp(argv[1], "wait") == 0)
@@ -580,9 +593,10 @@ int Command(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "pressed") == 0) return Pressed(argv[2]);
   if (argc >= 2 && std::strcmp(argv[1], "release") == 0) return Release();
   if (argc >= 3 && std::strcmp(argv[1], "settle") == 0) return Settle(argv[2], argc >= 4 ? argv[3] : nullptr);
+  if (argc >= 4 && std::strcmp(argv[1], "mode") == 0) return SetMode(argv[2], argv[3]);
   std::fprintf(stderr,
                "usage: winprobe find|wait|settext|activate|host|gui|processes|codepage|screens|rect|channels|"
-               "cursor|moved|pressed|release|settle ... [-- <command> ...]\n");
+               "cursor|moved|pressed|release|settle|mode ... [-- <command> ...]\n");
   return 2;
 }
 

@@ -332,3 +332,92 @@ TEST(WorkerStop, EveryStopEndsTheWorkerAndGivesBackItsHandles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Holds the worker in its preparation until it is told to stop, as a busy
+// machine would, and notes the priority the stop left it at.
+const DriftWorker* heldWorker;
+volatile LONG workerHeld;
+int priorityAtStop;
+int32_t LoadUntilStopped(ShadeMap*, uint8_t*, const ShadeMapFile*) {
+  InterlockedExchange(&workerHeld, 1);
+  while (!(heldWorker->stop & 1)) Sleep(1);
+  priorityAtStop = GetThreadPriority(GetCurrentThread());
+  return -1;
+}
+
+// The worker prepares and draws below normal priority, and a stop raises it
+// to normal before it asks the worker to end, so that the close never waits
+// for the system to get round to a starved thread.
+TEST(WorkerStop, AStopRaisesAWorkerStillPreparingToNormalPriority) {
+  HWND window = CreateWindowExA(0, "STATIC", "worker", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  const DriftPieces pieces = {LoadUntilStopped, Present, nullptr};
+  SetDriftPieces(&pieces);
+  DriftWorker record = {};
+  ASSERT_EQ(CaptureScreen(&record.snapshot), 0);  // something to prepare
+  heldWorker = &record;
+  workerHeld = 0;
+  priorityAtStop = -99;
+  ASSERT_NE(StartDriftWorker(&record, window), nullptr);
+  for (int i = 0; i < 500 && !workerHeld; ++i) Sleep(10);
+  ASSERT_TRUE(workerHeld) << "the worker never got to its map";
+  EXPECT_EQ(GetThreadPriority(record.thread), THREAD_PRIORITY_BELOW_NORMAL);
+  StopDriftWorker(&record);
+  EXPECT_EQ(priorityAtStop, THREAD_PRIORITY_NORMAL);
+  SetDriftPieces(nullptr);
+  DestroyWindow(window);
+}
+
+}  // namespace
+
+namespace {
+
+volatile LONG grownPresents;
+void CountGrownPresents(const FrameBuffer* frame, HDC dc, Rect rect) {
+  Present(frame, dc, rect);
+  if (rect == Rect{0, 0, frame->header.biWidth, -frame->header.biHeight}) InterlockedIncrement(&grownPresents);
+}
+
+bool AwaitGrownPresentsAbove(LONG count) {
+  for (int i = 0; i < 500 && grownPresents <= count; ++i) Sleep(10);
+  return grownPresents > count;
+}
+
+// A display change that the 9x password lock outlived leaves the window over
+// a larger screen than its picture: what was drawn beyond the picture gives
+// way to black at the next repaint.
+TEST(WorkerRepaint, BeyondThePictureAGrownWindowIsBlack) {
+  WNDCLASSA plain = {};
+  plain.lpfnWndProc = DefWindowProcA;
+  plain.lpszClassName = "GrownSaver";
+  RegisterClassA(&plain);
+  HWND window = CreateWindowExA(WS_EX_TOPMOST, "GrownSaver", "grown", WS_POPUP | WS_VISIBLE, 0, 0, 128, 96, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  const DriftPieces pieces = {LoadInMemory, CountGrownPresents, nullptr};
+  SetDriftPieces(&pieces);
+  DriftWorker record = {};
+  ASSERT_EQ(CreateFrameBuffer(&record.snapshot, 128, 96), 0);  // the picture: black, the window's size
+  grownPresents = 0;
+  ASSERT_NE(StartDriftWorker(&record, window), nullptr);
+  EXPECT_TRUE(AwaitGrownPresentsAbove(0)) << "the worker never put its picture up";
+
+  SetWindowPos(window, nullptr, 0, 0, 192, 144, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  HDC dc = GetDC(window);
+  PatBlt(dc, 0, 0, 192, 144, WHITENESS);
+  const LONG before = grownPresents;
+  InterlockedExchange(&record.repaint, 1);
+  EXPECT_TRUE(AwaitGrownPresentsAbove(before)) << "no repaint";
+  for (POINT p : {POINT{150, 10}, POINT{10, 120}, POINT{180, 140}})
+    EXPECT_EQ(GetPixel(dc, p.x, p.y) & 0xFFFFFF, 0u) << p.x << "," << p.y;
+  ReleaseDC(window, dc);
+
+  StopDriftWorker(&record);
+  SetDriftPieces(nullptr);
+  DestroyWindow(window);
+  UnregisterClassA("GrownSaver", nullptr);
+}
+
+}  // namespace
