@@ -72,7 +72,7 @@ e2e_winpath() {
 # Runs an exact Windows command line and prints the full 32-bit exit code;
 # a second argument is the Windows folder to run it in.
 e2e_exit_code() {
-  LAUNCH_COMMAND_LINE=$1 LAUNCH_DIRECTORY=${2:-} wine "$GLMIRE_TOOLS/launch.exe" </dev/null | tr -d '\r'
+  LAUNCH_COMMAND_LINE=$1 LAUNCH_DIRECTORY=${2:-} e2e_answer launch.exe
 }
 
 e2e_check() {  # e2e_check <what> <actual> <expected>
@@ -426,18 +426,20 @@ e2e_close_on_key() {  # e2e_close_on_key <case>
   e2e_check "$1: closes on a key, exit 0" "$E2E_RC" 0
 }
 
-# Every winprobe command answers with a line; none at all means the probe did
-# not get to run (seen once under wine64 on a busy machine), which is no
-# answer about the saver: it is asked again.
-e2e_probe() {
+# Runs one of the test tools in GLMIRE_TOOLS that always answer with a line
+# (winprobe, launch) and prints that answer. None at all means the program did
+# not get to run (seen under wine64 and WoW64 on a busy machine), which says
+# nothing about the saver: it is run again, three times at most.
+e2e_answer() {  # e2e_answer <tool.exe> [arguments...]
   local out try
   for try in 1 2 3; do
-    out=$(wine "$GLMIRE_TOOLS/winprobe.exe" "$@" </dev/null 2>/dev/null | tr -d '\r')
+    out=$(wine "$GLMIRE_TOOLS/$1" "${@:2}" </dev/null | tr -d '\r')
     [ -n "$out" ] && break
-    echo "winprobe $1: no answer (try $try)" >&2
+    echo "$1 ${2:-}: no answer (try $try)" >&2
   done
   printf '%s\n' "$out"
 }
+e2e_probe() { e2e_answer winprobe.exe "$@"; }
 
 # Puts the pointer at <x>,<y> for a check of small moves. Wine keeps its own
 # idea of where the cursor is, learns of the pointer's moves only over its own

@@ -22,11 +22,17 @@ pics=$E2E_TMP/pictures
 mkdir -p "$pics"
 
 # Runs the writer; E2E_RC its exit status, E2E_ERR what it said on stderr.
-# WRITER_DLLS adds to Wine's DLL overrides.
+# WRITER_DLLS adds to Wine's DLL overrides. It always says what it did, on
+# stdout or stderr: a run that says nothing did not get to run (a Wine start
+# seen to fail so on a busy machine) and is made again, three times at most.
 writer() {
-  local dlls=$WINEDLLOVERRIDES${WRITER_DLLS:+;$WRITER_DLLS}
-  E2E_RC=0
-  WINEDLLOVERRIDES=$dlls wine "$tool" "$@" </dev/null >"$E2E_TMP/out" 2>"$E2E_TMP/err" || E2E_RC=$?
+  local dlls=$WINEDLLOVERRIDES${WRITER_DLLS:+;$WRITER_DLLS} try
+  for try in 1 2 3; do
+    E2E_RC=0
+    WINEDLLOVERRIDES=$dlls wine "$tool" "$@" </dev/null >"$E2E_TMP/out" 2>"$E2E_TMP/err" || E2E_RC=$?
+    [ -s "$E2E_TMP/out" ] || [ -s "$E2E_TMP/err" ] && break
+    echo "mkshademap.exe: no word, exit $E2E_RC (try $try)" >&2
+  done
   E2E_ERR=$(tr -d '\r' <"$E2E_TMP/err")
 }
 
@@ -53,7 +59,7 @@ decode_all() {  # decode_all <what> <decoder words> <picture>...
   for p in "$@"; do
     writer "$(e2e_winpath "$pics/$p")" "$(e2e_winpath "$E2E_TMP/$what-$p.bmp")"
     e2e_check "$what: $p made a map" "$E2E_RC $(grep -c "read by $by" "$E2E_TMP/out")" "0 1"
-    [ "$E2E_RC" = 0 ] && written+=("$E2E_TMP/$what-$p.bmp")
+    [ "$E2E_RC" = 0 ] && written+=("$E2E_TMP/$what-$p.bmp") || echo "$what: $p: the writer said '$E2E_ERR'"
   done
   [ ${#written[@]} -gt 0 ] && maps_read "$what" "${written[@]}"
 }
