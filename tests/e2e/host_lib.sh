@@ -13,8 +13,7 @@ e2e_hostprobe() { wine "$GLMIRE_TOOLS/hostprobe.exe" "$@" </dev/null 2>/dev/null
 # buttons included, where the test can find them: a window manager's frame is
 # beyond a Windows program's sight (and a bare X server draws none).
 e2e_wine_frames() {  # e2e_wine_frames <exe name>
-  wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$1\\X11 Driver" /v Managed /d N /f \
-    </dev/null >/dev/null 2>&1
+  e2e_answer reg add "HKCU\\Software\\Wine\\AppDefaults\\$1\\X11 Driver" /v Managed /d N /f >/dev/null
 }
 
 # One field of a "name=value name=value" line.
@@ -46,7 +45,7 @@ e2e_keep_password_value() {
 # Sets ScreenSaveUsePassword, of any type.
 e2e_use_password() {  # e2e_use_password <REG_type> <data>
   e2e_keep_password_value
-  wine reg add "$E2E_DESKTOP_KEY" /v ScreenSaveUsePassword /t "$1" /d "$2" /f </dev/null >/dev/null 2>&1
+  e2e_answer reg add "$E2E_DESKTOP_KEY" /v ScreenSaveUsePassword /t "$1" /d "$2" /f >/dev/null
 }
 
 e2e_no_password_value() {

@@ -72,7 +72,7 @@ e2e_winpath() {
 # Runs an exact Windows command line and prints the full 32-bit exit code;
 # a second argument is the Windows folder to run it in.
 e2e_exit_code() {
-  LAUNCH_COMMAND_LINE=$1 LAUNCH_DIRECTORY=${2:-} e2e_answer launch.exe
+  LAUNCH_COMMAND_LINE=$1 LAUNCH_DIRECTORY=${2:-} e2e_answer "$GLMIRE_TOOLS/launch.exe"
 }
 
 e2e_check() {  # e2e_check <what> <actual> <expected>
@@ -86,7 +86,7 @@ e2e_check() {  # e2e_check <what> <actual> <expected>
 
 # Sets the Windows version Wine reports to one executable name (e.g. win98).
 e2e_windows_version() {
-  wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$1" /v Version /d "$2" /f >/dev/null 2>&1
+  e2e_answer reg add "HKCU\\Software\\Wine\\AppDefaults\\$1" /v Version /d "$2" /f >/dev/null
 }
 
 e2e_finish() {
@@ -394,7 +394,6 @@ e2e_settle() {  # e2e_settle <title> [parent handle]
   return 1
 }
 
-
 # Waits for a background process of this shell (not from a $(...) subshell,
 # which cannot wait for it); E2E_RC is its exit status, or "running".
 e2e_wait_exit() {  # e2e_wait_exit <pid> [tenths of a second]
@@ -426,20 +425,20 @@ e2e_close_on_key() {  # e2e_close_on_key <case>
   e2e_check "$1: closes on a key, exit 0" "$E2E_RC" 0
 }
 
-# Runs one of the test tools in GLMIRE_TOOLS that always answer with a line
-# (winprobe, launch) and prints that answer. None at all means the program did
-# not get to run (seen under wine64 and WoW64 on a busy machine), which says
-# nothing about the saver: it is run again, three times at most.
-e2e_answer() {  # e2e_answer <tool.exe> [arguments...]
+# Runs a Windows program that always answers with a line (winprobe, launch,
+# reg) and prints that answer. None at all means the program did not get to
+# run (seen under wine64 and WoW64 on a busy machine), which says nothing
+# about the saver: it is run again, three times at most.
+e2e_answer() {  # e2e_answer <program> [arguments...]
   local out try
   for try in 1 2 3; do
-    out=$(wine "$GLMIRE_TOOLS/$1" "${@:2}" </dev/null | tr -d '\r')
+    out=$(wine "$@" </dev/null | tr -d '\r')
     [ -n "$out" ] && break
-    echo "$1 ${2:-}: no answer (try $try)" >&2
+    echo "${1##*/} ${2:-}: no answer (try $try)" >&2
   done
   printf '%s\n' "$out"
 }
-e2e_probe() { e2e_answer winprobe.exe "$@"; }
+e2e_probe() { e2e_answer "$GLMIRE_TOOLS/winprobe.exe" "$@"; }
 
 # Puts the pointer at <x>,<y> for a check of small moves. Wine keeps its own
 # idea of where the cursor is, learns of the pointer's moves only over its own

@@ -36,13 +36,13 @@ for try in 1 2 3 4 5; do
   # A move reaches the window under the pointer even before it has the focus.
   e2e_x_shown "Screen Saver" && xdotool mousemove_relative -- 40 40
   e2e_look "$E2E_TMP/moved.xwd"
-  e2e_pointer_delivered 552 424
-  if e2e_same_pixels "$E2E_TMP/before.xwd" "$E2E_TMP/moved.xwd"; then
+  # A move that Wine never queued (on a loaded machine, once) proves nothing either.
+  if e2e_pointer_delivered 552 424 && e2e_same_pixels "$E2E_TMP/before.xwd" "$E2E_TMP/moved.xwd"; then
     early=yes
     break
   fi
-  echo "try $try: the first frame came before the move"
-  e2e_close_on_key "try $try: drawn before the move"
+  echo "try $try: the move came after the first frame, or never reached the saver"
+  e2e_close_on_key "try $try: a late or lost move"
 done
 e2e_check "the move reached the saver before its first frame (try $try)" "$early" yes
 if [ "$early" = yes ]; then
