@@ -21,12 +21,12 @@ failure_case missing ""
 /usr/bin/convert -size 64x64 gradient: -type TrueColor "BMP3:$E2E_TMP/truecolor.bmp"
 failure_case truecolor "$E2E_TMP/truecolor.bmp"
 
-# A large map (128 MB) keeps the worker preparing, for a second or more,
-# while the window is destroyed. The case proves that only if the move
-# reaches the saver before its first frame:
-# a look taken after X has handed the move to the saver's window still shows
-# the desktop, with no patch. The first frame may come soon after X shows the
-# window; a try whose move came too late is closed and made again.
+# A large map (128 MB) keeps the worker preparing well past the moment X
+# shows the window, so the window is destroyed while it prepares. The case
+# proves that only if the move reaches the saver before its first frame: a
+# look taken after X has handed the move to the saver's window still shows
+# the desktop, with no patch. A try whose move came too late, or never
+# reached Wine, is closed and made again.
 e2e_picture map "$E2E_TMP/large.bmp" bottom-up 16384 8192
 e2e_saver_copy "$E2E_TMP/large" "$E2E_TMP/large.bmp"
 early=no
