@@ -82,9 +82,10 @@ void PresentFrame(void* context, Rect rect) {
 
 // A preview's window goes with the host's pane when the host dies, and its
 // thread is told nothing: the worker looks for both between frames and tells
-// the owner once.
+// the owner once. A full-screen window has no pane and goes only through its
+// own thread's DestroyWindow, so nothing is looked at for it.
 void WatchWindow(DriftRun* run) {
-  if (run->goneTold || (IsWindow(run->window) && (run->pane == nullptr || IsWindow(run->pane)))) return;
+  if (run->pane == nullptr || run->goneTold || (IsWindow(run->window) && IsWindow(run->pane))) return;
   run->goneTold = true;
   PostThreadMessageA(run->record->owner, WindowGoneMessage, 0, 0);
 }
